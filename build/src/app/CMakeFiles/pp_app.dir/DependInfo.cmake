@@ -1,0 +1,21 @@
+
+# Consider dependencies only in project.
+set(CMAKE_DEPENDS_IN_PROJECT_ONLY OFF)
+
+# The set of languages for which implicit dependencies are needed:
+set(CMAKE_DEPENDS_LANGUAGES
+  )
+
+# The set of dependency files which are needed:
+set(CMAKE_DEPENDS_DEPENDENCY_FILES
+  "/work/main/src/app/geometry.cpp" "src/app/CMakeFiles/pp_app.dir/geometry.cpp.o" "gcc" "src/app/CMakeFiles/pp_app.dir/geometry.cpp.o.d"
+  "/work/main/src/app/options.cpp" "src/app/CMakeFiles/pp_app.dir/options.cpp.o" "gcc" "src/app/CMakeFiles/pp_app.dir/options.cpp.o.d"
+  "/work/main/src/app/startup.cpp" "src/app/CMakeFiles/pp_app.dir/startup.cpp.o" "gcc" "src/app/CMakeFiles/pp_app.dir/startup.cpp.o.d"
+  )
+
+# Targets to which this target links.
+set(CMAKE_TARGET_LINKED_INFO_FILES
+  )
+
+# Fortran module output directory.
+set(CMAKE_Fortran_TARGET_MODULE_DIR "")

@@ -1,0 +1,29 @@
+#include "app/startup.hpp"
+
+#include <algorithm>
+
+namespace pp {
+
+ScreenChoice chooseScreen(Displays& displays, std::optional<std::uint32_t> wanted)
+{
+    if (!wanted) {
+        if (auto main = displays.mainScreen()) return {std::move(main), {}};
+        return {std::nullopt, "error no screen main"};
+    }
+    for (auto& screen : displays.screens()) {
+        if (screen.number == *wanted) return {std::move(screen), {}};
+    }
+    return {std::nullopt, "error no screen " + std::to_string(*wanted)};
+}
+
+RoadChoice chooseRoad(const Words& allWords)
+{
+    if (std::find(allWords.begin(), allWords.end(), "--profile-state") != allWords.end()) {
+        return {Road::profileState, {}};
+    }
+    const Words options(allWords.empty() ? allWords.begin() : allWords.begin() + 1, allWords.end());
+    if (auto value = option(options, "--assign", 1)) return {Road::assign, value->front()};
+    return {Road::presenter, {}};
+}
+
+}  // namespace pp

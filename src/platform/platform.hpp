@@ -1,0 +1,207 @@
+// The interfaces through which the portable core reaches the window system, the screens and colour
+// management. The core receives these objects; nothing in it reaches for a global connection.
+// Implementations: platform/x11 (the X server named by DISPLAY), platform/colord (colord on the system
+// bus) and platform/headless (in-memory, for tests).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace pp {
+
+struct Point {
+    double x = 0;
+    double y = 0;
+    bool operator==(const Point&) const = default;
+};
+
+struct Size {
+    double width = 0;
+    double height = 0;
+    bool operator==(const Size&) const = default;
+};
+
+// A rectangle: origin (x, y) and size. In view coordinates the origin is the lower-left corner (y up);
+// a screen frame is in root-window pixels with the origin at its upper-left corner (y down).
+struct Rect {
+    double x = 0;
+    double y = 0;
+    double width = 0;
+    double height = 0;
+    bool operator==(const Rect&) const = default;
+};
+
+// One attached display, as the window system describes it at the moment of the query.
+struct Screen {
+    std::uint32_t number = 0;      // display number: the RandR output's XID on X11
+    std::string outputName;        // the window system's name of the output ("DP-1", "screen")
+    std::string name;              // human name: the EDID monitor name, else the output name
+    Rect frame;                    // desktop rectangle in points (root-window pixels on X11)
+    Size mm;                       // physical size in millimetres; 0 x 0 when the display reports none
+    int pixelsWide = 0;            // the current mode's size in pixels
+    int pixelsHigh = 0;
+    int depth = 24;                // screen depth (24 or 30)
+    int bitsPerSample = 8;         // bits per colour sample of the screen (8 or 10)
+};
+
+// The display's transfer (gamma) table: three channels of equal length, values 0 to 1.
+struct TransferTable {
+    std::vector<float> red;
+    std::vector<float> green;
+    std::vector<float> blue;
+};
+
+// Screen and display queries. Every call reads the window system afresh.
+// Thread: any one thread at a time (start-up calls them on the main thread before other threads exist;
+// later only main-thread work calls them). Never blocks for long.
+class Displays {
+public:
+    virtual ~Displays() = default;
+
+    // The attached screens in the window system's order; empty when there is no window system.
+    virtual std::vector<Screen> screens() = 0;
+
+    // The main screen (the primary output, else the first screen), or none.
+    virtual std::optional<Screen> mainScreen() = 0;
+
+    // The display's transfer table sampled to at most `capacity` entries per channel (all of them when it
+    // has fewer); three empty channels when none can be read.
+    virtual TransferTable transferTable(std::uint32_t number, std::size_t capacity) = 0;
+
+    // The bytes of the ICC profile the window system advertises for the display, or empty.
+    virtual std::vector<std::uint8_t> advertisedProfile(std::uint32_t number) = 0;
+};
+
+// Where a frame is drawn: a buffer of 32-bit pixels in the screen's format, top row first.
+enum class PixelFormat {
+    xrgb8888,     // 0x00RRGGBB, 8 bits per sample (depth 24)
+    xrgb2101010,  // 0bxxRRRRRRRRRRGGGGGGGGGGBBBBBBBBBB, 10 bits per sample (depth 30)
+};
+
+struct FrameBuffer {
+    std::uint32_t* pixels = nullptr;  // owned by the window; valid until the next present()
+    int width = 0;
+    int height = 0;
+    int stride = 0;                   // pixels per row
+    PixelFormat format = PixelFormat::xrgb8888;
+};
+
+// Input from the person at the display, already in view coordinates (points, origin bottom-left, y up).
+struct PointerEvent {
+    enum class Kind { press, drag, release };
+    Kind kind = Kind::press;
+    Point location;
+};
+
+struct KeyEvent {
+    std::string keysym;  // the key symbol's name: "Left", "Return", "space", "KP_Enter", "Escape", ...
+    bool shift = false;  // Shift held
+};
+
+// What the event loop calls on the main thread. Handlers only change state and mark the view for
+// repaint with Window::setNeedsDisplay; the loop paints between events.
+class EventHandler {
+public:
+    virtual ~EventHandler() = default;
+    virtual void pointer(const PointerEvent& event) = 0;
+    virtual void key(const KeyEvent& event) = 0;
+    // Paint the whole view into the window (Window::frame, then Window::present).
+    virtual void paint() = 0;
+};
+
+// The one borderless window that covers a screen.
+// Thread: main thread only, except where a call says otherwise.
+class Window {
+public:
+    virtual ~Window() = default;
+
+    // The buffer to draw the next frame into, the window's size, in the screen's format.
+    virtual FrameBuffer frame() = 0;
+
+    // Puts the frame drawn into frame() on the screen and returns once it is there (presentation
+    // complete, or the server has taken the image and answered a round trip).
+    virtual void present() = 0;
+
+    // Asks the event loop to call EventHandler::paint before it next waits.
+    virtual void setNeedsDisplay() = 0;
+
+    // Shows or hides the pointer over the window. Unbalanced calls are the caller's to avoid.
+    virtual void setPointerVisible(bool visible) = 0;
+};
+
+// The main thread's event loop and the hand-over of work from other threads to it.
+class MainLoop {
+public:
+    virtual ~MainLoop() = default;
+
+    // Runs `work` on the main thread between events and blocks the caller until it has finished.
+    // Items run one at a time, in the order they were handed over. Any thread but the main one.
+    virtual void runOnMain(std::function<void()> work) = 0;
+
+    // Runs the loop on the main thread for good: delivers events to `handler`, paints when asked and
+    // serves handed-over work. Returns only when the window system is gone (the caller then ends the
+    // process).
+    virtual void run(EventHandler& handler) = 0;
+};
+
+// The window system: its screens, the window and the main loop.
+class WindowSystem : public virtual Displays {
+public:
+    // Creates the window covering `screen` exactly, above all others, with the keyboard focus and the
+    // pointer hidden. None when it cannot be made. Main thread.
+    virtual std::unique_ptr<Window> createWindow(const Screen& screen) = 0;
+
+    // The loop that serves the window made by createWindow.
+    virtual MainLoop& mainLoop() = 0;
+};
+
+// A value in a colour-management device record, in the shapes the profile-state rules read.
+struct RecordValue;
+using RecordKey = std::variant<std::string, double>;  // a key may be a text or, in a foreign record, not
+struct NullMarker {
+    bool operator==(const NullMarker&) const = default;
+};
+struct FileUrl {
+    std::string path;
+    bool operator==(const FileUrl&) const = default;
+};
+using RecordMap = std::vector<std::pair<RecordKey, RecordValue>>;
+
+struct RecordValue {
+    std::variant<NullMarker, std::string, double, FileUrl, RecordMap> value;
+};
+
+// Record keys of the profile maps.
+inline constexpr const char* CUSTOM_PROFILES_KEY = "CustomProfiles";
+inline constexpr const char* FACTORY_PROFILES_KEY = "FactoryProfiles";
+inline constexpr const char* DEVICE_PROFILE_URL_KEY = "DeviceProfileURL";
+
+// The display's colour-management device, its profiles, and assignment.
+// Thread: any one thread at a time. Every call is bounded by a short timeout: a service that does not
+// answer reads as "no device" (or a refusal), it never hangs the caller.
+class ColourManagement {
+public:
+    virtual ~ColourManagement() = default;
+
+    // The id of the device that stands for `screen`, or none.
+    virtual std::optional<std::string> displayUUID(const Screen& screen) = 0;
+
+    // The device's record: a map with CUSTOM_PROFILES_KEY (profile id to FileUrl) and
+    // FACTORY_PROFILES_KEY (profile id to a map holding DEVICE_PROFILE_URL_KEY), or none.
+    virtual std::optional<RecordValue> deviceRecord(const std::string& deviceId) = 0;
+
+    // Makes the profile file at `path` the device's custom and default profile, or with none clears
+    // the custom profiles. True when accepted.
+    virtual bool setCustomProfile(const std::string& deviceId, const std::optional<std::string>& path) = 0;
+
+    // The title of the device's default profile, or "".
+    virtual std::string defaultProfileTitle(const std::string& deviceId) = 0;
+};
+
+}  // namespace pp
