@@ -1,0 +1,58 @@
+// Test X servers: an Xvfb, or an Xorg with the dummy driver for several outputs, each on a free display
+// number and stopped by its process id whatever the test's outcome.
+#pragma once
+
+#include <sys/types.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace pp::test {
+
+struct XvfbOptions {
+    int width = 1920;
+    int height = 1080;
+    int depth = 24;
+    int dpi = 0;              // 0: Xvfb's default
+    int fakeScreenFps = 600;  // fast fake vblank, so presentation does not slow the tests
+};
+
+// One output of a dummy-driver Xorg: its mode, its place right of the previous one, its physical size.
+struct DummyOutput {
+    int width = 1600;
+    int height = 1000;
+    int mmWidth = 0;
+    int mmHeight = 0;
+};
+
+class XServer {
+public:
+    static std::unique_ptr<XServer> startXvfb(const XvfbOptions& options = {});
+    // Outputs DUMMY0, DUMMY1, ... in order; DUMMY0 is the primary. Depth 24 or 30.
+    static std::unique_ptr<XServer> startXorgDummy(const std::vector<DummyOutput>& outputs, int depth = 24);
+
+    ~XServer();
+    XServer(const XServer&) = delete;
+    XServer& operator=(const XServer&) = delete;
+
+    // ":N"
+    const std::string& display() const { return display_; }
+    pid_t pid() const { return pid_; }
+
+    // Runs a shell command with DISPLAY set to this server; its exit status.
+    int run(const std::string& command) const;
+    // Runs a shell command with DISPLAY set to this server; its standard output.
+    std::string output(const std::string& command) const;
+
+private:
+    XServer(pid_t pid, std::string display, std::string folder);
+    pid_t pid_;
+    std::string display_;
+    std::string folder_;
+};
+
+// Whether a program is on PATH.
+bool haveProgram(const std::string& name);
+
+}  // namespace pp::test

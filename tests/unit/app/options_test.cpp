@@ -1,0 +1,136 @@
+#include "app/options.hpp"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+
+namespace pp {
+namespace {
+
+TEST(Option, TakesExactlyCountWordsAfterTheFirstOccurrence)
+{
+    const Words words = {"--mm", "50", "60", "--mm", "70", "80"};
+    EXPECT_EQ(option(words, "--mm", 2), (Words{"50", "60"}));
+    EXPECT_EQ(option(words, "--mm", 1), (Words{"50"}));
+    EXPECT_EQ(option(words, "--mm", 0), Words{});
+}
+
+TEST(Option, IsNothingWhenTooFewWordsFollowOrTheNameIsAbsent)
+{
+    EXPECT_FALSE(option({"--display"}, "--display", 1));
+    EXPECT_FALSE(option({"--mm", "50"}, "--mm", 2));
+    EXPECT_FALSE(option({"--mm=50", "60"}, "--mm", 1));
+    EXPECT_FALSE(option({"--m", "1"}, "--mm", 1));
+    EXPECT_FALSE(option({}, "--mm", 0));
+}
+
+TEST(Option, TakesFollowingWordsAsTheyStandEvenOptionNames)
+{
+    const Words words = {"--mm", "--pos", "0.5", "0.5"};
+    EXPECT_EQ(option(words, "--mm", 2), (Words{"--pos", "0.5"}));
+    EXPECT_EQ(option(words, "--pos", 2), (Words{"0.5", "0.5"}));
+}
+
+struct WordCase {
+    const char* word;
+    bool accepted;
+    double value;
+};
+
+class NumberWord : public ::testing::TestWithParam<WordCase> {};
+
+TEST_P(NumberWord, ReadsLikeStrtodInTheCLocale)
+{
+    const auto& c = GetParam();
+    const auto value = numberWord(c.word);
+    ASSERT_EQ(value.has_value(), c.accepted) << c.word;
+    if (c.accepted) {
+        if (std::isnan(c.value)) {
+            EXPECT_TRUE(std::isnan(*value));
+        } else {
+            EXPECT_EQ(*value, c.value) << c.word;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Words, NumberWord,
+                         ::testing::Values(WordCase{"50", true, 50}, WordCase{"-5", true, -5},
+                                           WordCase{"+2.5", true, 2.5}, WordCase{"1e2", true, 100},
+                                           WordCase{"2.5E1", true, 25}, WordCase{"0x10", true, 16},
+                                           WordCase{"0X1p4", true, 16}, WordCase{".5", true, 0.5},
+                                           WordCase{"5.", true, 5}, WordCase{"INF", true, INFINITY},
+                                           WordCase{"-Infinity", true, -INFINITY}, WordCase{"nan", true, NAN},
+                                           WordCase{"NaN(123)", true, NAN}, WordCase{"1e-310", true, 1e-310},
+                                           WordCase{"", false, 0}, WordCase{" 5", false, 0},
+                                           WordCase{"\t5", false, 0}, WordCase{"5 ", false, 0},
+                                           WordCase{"6,5", false, 0}, WordCase{"5mm", false, 0},
+                                           WordCase{"x", false, 0}, WordCase{"1e999", false, 0},
+                                           WordCase{"-1e999", false, 0}, WordCase{"1e-999", false, 0},
+                                           WordCase{"0x", false, 0}, WordCase{"--pos", false, 0}));
+
+TEST(NumberWordLocale, KeepsThePointUnderADecimalCommaLocale)
+{
+    const char* chosen = std::setlocale(LC_ALL, "de_DE.UTF-8");
+    if (!chosen) GTEST_SKIP() << "de_DE.UTF-8 is not generated on this machine";
+    EXPECT_EQ(numberWord("6.5"), 6.5);
+    EXPECT_FALSE(numberWord("6,5"));
+    std::setlocale(LC_ALL, "C");
+}
+
+struct PairCase {
+    Words words;
+    std::vector<double> expected;
+};
+
+class Numbers : public ::testing::TestWithParam<PairCase> {};
+
+TEST_P(Numbers, ReplaceTheDefaultOnlyWithTwoNumbers)
+{
+    const auto& c = GetParam();
+    EXPECT_EQ(numbers(c.words, "--mm", {65, 65}), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pairs, Numbers,
+    ::testing::Values(PairCase{{"--mm", "50", "60", "70"}, {50, 60}}, PairCase{{"--mm", "50"}, {65, 65}},
+                      PairCase{{"--mm", "50", "x"}, {65, 65}}, PairCase{{"--mm", "x", "50"}, {65, 65}},
+                      PairCase{{"--mm", "--pos", "0.5", "0.5"}, {65, 65}},
+                      PairCase{{"--mm", "50", "60", "--mm", "70", "80"}, {50, 60}},
+                      PairCase{{"--mm", "1e2", "2.5E1"}, {100, 25}}, PairCase{{"--mm", "0x10", "8"}, {16, 8}},
+                      PairCase{{"--mm", "-5", "0"}, {-5, 0}}, PairCase{{"--mm", "1e999", "50"}, {65, 65}},
+                      PairCase{{}, {65, 65}}));
+
+TEST(Numbers, PassNanThrough)
+{
+    const auto pair = numbers({"--pos", "nan", "0.5"}, "--pos", {-1, -1});
+    ASSERT_EQ(pair.size(), 2u);
+    EXPECT_TRUE(std::isnan(pair[0]));
+    EXPECT_EQ(pair[1], 0.5);
+}
+
+struct DisplayCase {
+    const char* word;
+    std::optional<std::uint32_t> expected;
+};
+
+class DisplayNumber : public ::testing::TestWithParam<DisplayCase> {};
+
+TEST_P(DisplayNumber, AcceptsSignAndDigitsUpToTheUnsignedRange)
+{
+    EXPECT_EQ(displayNumber(GetParam().word), GetParam().expected) << GetParam().word;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Words, DisplayNumber,
+    ::testing::Values(DisplayCase{"7", 7u}, DisplayCase{"07", 7u}, DisplayCase{"+7", 7u}, DisplayCase{"-0", 0u},
+                      DisplayCase{"-000", 0u}, DisplayCase{"4294967295", 4294967295u},
+                      DisplayCase{"004294967295", 4294967295u}, DisplayCase{"4294967296", std::nullopt},
+                      DisplayCase{"99999999999999999999999", std::nullopt}, DisplayCase{"-1", std::nullopt},
+                      DisplayCase{"7x", std::nullopt}, DisplayCase{" 7", std::nullopt},
+                      DisplayCase{"7 ", std::nullopt}, DisplayCase{"", std::nullopt}, DisplayCase{"+", std::nullopt},
+                      DisplayCase{"+-7", std::nullopt}, DisplayCase{"abc", std::nullopt},
+                      DisplayCase{"7.0", std::nullopt}));
+
+}  // namespace
+}  // namespace pp

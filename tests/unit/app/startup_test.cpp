@@ -1,0 +1,56 @@
+#include "app/startup.hpp"
+
+#include <gtest/gtest.h>
+
+#include "platform/headless/headless_displays.hpp"
+
+namespace pp {
+namespace {
+
+headless::HeadlessDisplays twoScreens()
+{
+    headless::HeadlessDisplays displays;
+    displays.screenList = {headless::headlessScreen(1, {0, 0, 1600, 1000}),
+                           headless::headlessScreen(2, {1600, 0, 1280, 1024})};
+    displays.primary = 2;
+    return displays;
+}
+
+TEST(ChooseScreen, TakesTheMainScreenWithoutANumber)
+{
+    auto displays = twoScreens();
+    EXPECT_EQ(chooseScreen(displays, std::nullopt).screen->number, 2u);
+    displays.primary.reset();
+    EXPECT_EQ(chooseScreen(displays, std::nullopt).screen->number, 1u);
+}
+
+TEST(ChooseScreen, TakesTheAskedNumberAndNeverFallsBack)
+{
+    auto displays = twoScreens();
+    EXPECT_EQ(chooseScreen(displays, 1u).screen->number, 1u);
+    const auto missing = chooseScreen(displays, 7u);
+    EXPECT_FALSE(missing.screen);
+    EXPECT_EQ(missing.error, "error no screen 7");
+    EXPECT_EQ(chooseScreen(displays, 0u).error, "error no screen 0");
+}
+
+TEST(ChooseScreen, ReportsNoMainScreenWithoutScreens)
+{
+    headless::HeadlessDisplays none;
+    EXPECT_EQ(chooseScreen(none, std::nullopt).error, "error no screen main");
+    EXPECT_EQ(chooseScreen(none, 4294967295u).error, "error no screen 4294967295");
+}
+
+TEST(ChooseRoad, ProfileStateWinsOverAssignAnywhere)
+{
+    EXPECT_EQ(chooseRoad({"prog", "--assign", "x.icc", "--profile-state"}).road, Road::profileState);
+    EXPECT_EQ(chooseRoad({"--profile-state"}).road, Road::profileState);  // the program name counts too
+    const auto assign = chooseRoad({"prog", "--assign", "none"});
+    EXPECT_EQ(assign.road, Road::assign);
+    EXPECT_EQ(assign.assignValue, "none");
+    EXPECT_EQ(chooseRoad({"prog", "--mm", "1", "2", "--assign"}).road, Road::presenter);
+    EXPECT_EQ(chooseRoad({"--assign", "x"}).road, Road::presenter);  // the program name is no option
+}
+
+}  // namespace
+}  // namespace pp

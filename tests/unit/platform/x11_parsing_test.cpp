@@ -1,0 +1,49 @@
+#include <gtest/gtest.h>
+
+#include "platform/x11/x11_displays.hpp"
+
+namespace pp::x11 {
+namespace {
+
+std::vector<std::uint8_t> edidWithName(const std::string& name, int slot)
+{
+    std::vector<std::uint8_t> edid(128, 0);
+    std::uint8_t* d = edid.data() + 54 + 18 * slot;
+    d[0] = 0;
+    d[1] = 0;
+    d[3] = 0xFC;
+    for (std::size_t i = 0; i < 13; ++i) d[5 + i] = i < name.size() ? name[i] : (i == name.size() ? 0x0A : 0x20);
+    return edid;
+}
+
+TEST(EdidMonitorName, FindsTheNameDescriptorInAnySlot)
+{
+    EXPECT_EQ(edidMonitorName(edidWithName("Panel A", 0)), "Panel A");
+    EXPECT_EQ(edidMonitorName(edidWithName("LONGNAMEPANEL", 3)), "LONGNAMEPANEL");
+    EXPECT_EQ(edidMonitorName(std::vector<std::uint8_t>(128, 0)), "");
+    EXPECT_EQ(edidMonitorName(std::vector<std::uint8_t>(20, 0)), "");
+}
+
+TEST(SampledRamp, TakesEvenlySpacedEntriesFromFirstToLast)
+{
+    std::vector<std::uint16_t> ramp(1024);
+    for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<std::uint16_t>(i * 64);
+    const auto samples = sampledRamp(ramp.data(), ramp.size(), 256);
+    ASSERT_EQ(samples.size(), 256u);
+    EXPECT_FLOAT_EQ(samples.front(), 0.0f);
+    EXPECT_FLOAT_EQ(samples.back(), 1023 * 64 / 65535.0f);
+    EXPECT_FLOAT_EQ(samples[1], 4 * 64 / 65535.0f);  // entry 1 of 256 stands at 1023/255 = 4.01
+}
+
+TEST(SampledRamp, KeepsAllEntriesOfAShortRampAndScalesToOne)
+{
+    const std::uint16_t ramp[3] = {0, 32768, 65535};
+    const auto samples = sampledRamp(ramp, 3, 256);
+    ASSERT_EQ(samples.size(), 3u);
+    EXPECT_FLOAT_EQ(samples[1], 32768 / 65535.0f);
+    EXPECT_FLOAT_EQ(samples[2], 1.0f);
+    EXPECT_TRUE(sampledRamp(ramp, 0, 256).empty());
+}
+
+}  // namespace
+}  // namespace pp::x11
