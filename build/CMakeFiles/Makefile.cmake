@@ -118,6 +118,7 @@ set(CMAKE_DEPEND_INFO_FILES
   "CMakeFiles/ContinuousMemCheck.dir/DependInfo.cmake"
   "CMakeFiles/ContinuousSubmit.dir/DependInfo.cmake"
   "src/app/CMakeFiles/pp_app.dir/DependInfo.cmake"
+  "src/render/CMakeFiles/pp_render.dir/DependInfo.cmake"
   "src/protocol/CMakeFiles/pp_protocol.dir/DependInfo.cmake"
   "src/platform/headless/CMakeFiles/pp_platform_headless.dir/DependInfo.cmake"
   "src/platform/x11/CMakeFiles/pp_platform_x11.dir/DependInfo.cmake"

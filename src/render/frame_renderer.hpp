@@ -1,0 +1,34 @@
+// Turns the view's state into a finished frame in the screen's format.
+#pragma once
+
+#include <memory>
+
+#include "platform/platform.hpp"
+#include "render/patch_view.hpp"
+
+namespace pp {
+
+// Main thread only. Holds the drawing surfaces between frames; every frame is drawn whole.
+class FrameRenderer {
+public:
+    // A renderer for a view of `width` x `height` points (one point is one pixel).
+    FrameRenderer(int width, int height);
+    ~FrameRenderer();
+    FrameRenderer(const FrameRenderer&) = delete;
+    FrameRenderer& operator=(const FrameRenderer&) = delete;
+
+    // Chooses the drawing surface: 8 bits per sample ("flat", "dither") or 16 ("deep").
+    void setSurfaceBits(int bits);
+    // The bits per sample of the drawing surface in use.
+    int surfaceBits() const;
+
+    // Draws the whole view on the drawing surface and converts it into `target` (the window's
+    // buffer, same size, in the screen's format).
+    void render(const PatchView& view, const FrameBuffer& target);
+
+private:
+    struct Surfaces;
+    std::unique_ptr<Surfaces> surfaces_;
+};
+
+}  // namespace pp
