@@ -119,11 +119,13 @@ set(CMAKE_DEPEND_INFO_FILES
   "CMakeFiles/ContinuousSubmit.dir/DependInfo.cmake"
   "src/app/CMakeFiles/pp_app.dir/DependInfo.cmake"
   "src/render/CMakeFiles/pp_render.dir/DependInfo.cmake"
+  "src/display/CMakeFiles/pp_display.dir/DependInfo.cmake"
   "src/protocol/CMakeFiles/pp_protocol.dir/DependInfo.cmake"
   "src/platform/headless/CMakeFiles/pp_platform_headless.dir/DependInfo.cmake"
   "src/platform/x11/CMakeFiles/pp_platform_x11.dir/DependInfo.cmake"
   "tests/CMakeFiles/pp_test_support.dir/DependInfo.cmake"
   "tests/unit/CMakeFiles/app_unit_tests.dir/DependInfo.cmake"
   "tests/unit/CMakeFiles/x11_unit_tests.dir/DependInfo.cmake"
+  "tests/unit/CMakeFiles/display_unit_tests.dir/DependInfo.cmake"
   "tests/integration/CMakeFiles/startup_integration_tests.dir/DependInfo.cmake"
   )
