@@ -1,0 +1,133 @@
+// Drives the real presenter under Xvfb and measures what the performance goals name: the "rgb" round
+// trip per mode beside a bare client presenting the same frames, start-up to "ready", peak resident
+// memory. Prints a table and writes the figures as JSON.
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "child_process.hpp"
+#include "x_server.hpp"
+
+#ifndef PP_REFERENCE_PATH
+#define PP_REFERENCE_PATH "present-reference"
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using pp::test::ChildProcess;
+using pp::test::XServer;
+
+struct Percentiles {
+    double median = 0, p90 = 0, p99 = 0;
+};
+
+Percentiles percentiles(std::vector<double> v)
+{
+    if (v.empty()) return {};
+    std::sort(v.begin(), v.end());
+    auto at = [&](double q) { return v[std::min(v.size() - 1, static_cast<std::size_t>(q * (v.size() - 1) + 0.5))]; };
+    return {at(0.5), at(0.9), at(0.99)};
+}
+
+double peakResidentMiB(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
+    }
+    return 0;
+}
+
+std::vector<double> referenceTimes(const XServer& server, const char* how, int frames)
+{
+    std::istringstream words(server.output(std::string(PP_REFERENCE_PATH) + " " + how + " " + std::to_string(frames)));
+    std::vector<double> times;
+    for (double t; words >> t;) times.push_back(t / 1000.0);
+    // The first frames set up the server's side; leave them out as the presenter's warm-up is.
+    if (times.size() > 10) times.erase(times.begin(), times.begin() + 10);
+    return times;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const int commands = argc > 1 ? std::atoi(argv[1]) : 300;
+    const std::string jsonPath = argc > 2 ? argv[2] : "bench.json";
+    nlohmann::ordered_json report = nlohmann::ordered_json::array();
+
+    std::printf("%-10s %-5s %-7s %9s %9s %9s %10s %10s %8s %8s\n", "size", "depth", "mode", "median", "p90", "p99",
+                "present", "upload", "/present", "/upload");
+    for (auto [w, h] : {std::pair{1920, 1080}, std::pair{3840, 2160}}) {
+        for (int depth : {24, 30}) {
+            auto server = XServer::startXvfb({.width = w, .height = h, .depth = depth, .fakeScreenFps = 600});
+            const std::string size = std::to_string(w) + "x" + std::to_string(h);
+
+            const auto started = Clock::now();
+            ChildProcess presenter({pp::test::presenterPath()}, {{"DISPLAY", server->display()}});
+            const auto greeting = presenter.readLine(std::chrono::seconds(20));
+            const double startupMs = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
+            if (!greeting || greeting->rfind("ready ", 0) != 0) {
+                std::printf("%s depth %d: no greeting\n", size.c_str(), depth);
+                return 1;
+            }
+
+            nlohmann::ordered_json caseReport = {{"size", size}, {"depth", depth}, {"startup_ms", startupMs}};
+            for (const char* mode : {"flat", "dither", "deep"}) {
+                presenter.write(std::string("mode ") + mode + "\n");
+                presenter.readLine();
+                std::vector<double> times;
+                for (int i = 0; i < commands + 10; ++i) {
+                    const std::string line = "rgb " + std::to_string(100 + i % 50) + ".25 64 10\n";
+                    const auto sent = Clock::now();
+                    presenter.write(line);
+                    const auto reply = presenter.readLine();
+                    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - sent).count();
+                    if (!reply || reply->rfind("painted ", 0) != 0) {
+                        std::printf("%s depth %d %s: bad reply\n", size.c_str(), depth, mode);
+                        return 1;
+                    }
+                    if (i >= 10) times.push_back(ms);
+                }
+                caseReport[mode] = {{"median_ms", percentiles(times).median},
+                                    {"p90_ms", percentiles(times).p90},
+                                    {"p99_ms", percentiles(times).p99}};
+            }
+            caseReport["peak_rss_mib"] = peakResidentMiB(presenter.pid());
+            caseReport["frame_buffer_mib"] = w * h * 4 / 1048576.0;
+            presenter.write("quit\n");
+            presenter.wait();
+
+            const auto present = percentiles(referenceTimes(*server, "present", commands + 10));
+            const auto upload = percentiles(referenceTimes(*server, "upload", commands + 10));
+            caseReport["reference_present"] = {{"median_ms", present.median}, {"p90_ms", present.p90}};
+            caseReport["reference_upload"] = {{"median_ms", upload.median}, {"p90_ms", upload.p90}};
+            for (const char* mode : {"flat", "dither", "deep"}) {
+                const double median = caseReport[mode]["median_ms"];
+                caseReport[mode]["ratio_to_present"] = present.median > 0 ? median / present.median : 0;
+                caseReport[mode]["ratio_to_upload"] = upload.median > 0 ? median / upload.median : 0;
+                std::printf("%-10s %-5d %-7s %8.2fms %8.2fms %8.2fms %8.2fms %8.2fms %8.2f %8.2f\n", size.c_str(),
+                            depth, mode, median, double(caseReport[mode]["p90_ms"]), double(caseReport[mode]["p99_ms"]),
+                            present.median, upload.median, double(caseReport[mode]["ratio_to_present"]),
+                            double(caseReport[mode]["ratio_to_upload"]));
+            }
+            std::printf("%-10s %-5d start-up %.1f ms, peak resident %.1f MiB (one frame buffer %.1f MiB)\n",
+                        size.c_str(), depth, startupMs, double(caseReport["peak_rss_mib"]),
+                        double(caseReport["frame_buffer_mib"]));
+            report.push_back(caseReport);
+        }
+    }
+    std::ofstream(jsonPath) << report.dump(2) << "\n";
+    std::printf("figures written to %s\n", jsonPath.c_str());
+    return 0;
+}

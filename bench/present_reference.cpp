@@ -1,0 +1,106 @@
+// A bare X client that shows full frames the way the presenter does, as the yardstick for its round
+// trip: "present" draws each frame into a shared-memory pixmap, presents it with the Present extension
+// and waits for completion; "upload" only puts the frame with MIT-SHM and makes a round trip.
+// Prints one line: the per-frame times in microseconds, space-separated.
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <xcb/present.h>
+#include <xcb/shm.h>
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+template <typename T>
+void release(T* reply)
+{
+    std::free(reply);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 3) {
+        std::printf("usage: present-reference present|upload FRAMES\n");
+        return 2;
+    }
+    const bool present = std::strcmp(argv[1], "present") == 0;
+    const int frames = std::atoi(argv[2]);
+
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(c)) {
+        std::printf("error no display\n");
+        return 1;
+    }
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    const int width = screen->width_in_pixels;
+    const int height = screen->height_in_pixels;
+
+    const xcb_window_t window = xcb_generate_id(c);
+    const std::uint32_t values[] = {1};
+    xcb_create_window(c, screen->root_depth, window, screen->root, 0, 0, static_cast<std::uint16_t>(width),
+                      static_cast<std::uint16_t>(height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                      XCB_CW_OVERRIDE_REDIRECT, values);
+    xcb_map_window(c, window);
+    const xcb_gcontext_t gc = xcb_generate_id(c);
+    xcb_create_gc(c, gc, window, 0, nullptr);
+
+    const std::size_t bytes = static_cast<std::size_t>(width) * height * 4;
+    const int shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+    auto* pixels = static_cast<std::uint32_t*>(shmat(shmid, nullptr, 0));
+    shmctl(shmid, IPC_RMID, nullptr);
+    const xcb_shm_seg_t seg = xcb_generate_id(c);
+    xcb_shm_attach(c, seg, static_cast<std::uint32_t>(shmid), 0);
+    const xcb_pixmap_t pixmap = xcb_generate_id(c);
+    xcb_shm_create_pixmap(c, pixmap, window, static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height),
+                          screen->root_depth, seg, 0);
+
+    const xcb_query_extension_reply_t* presentExt = xcb_get_extension_data(c, &xcb_present_id);
+    const xcb_present_event_t eid = xcb_generate_id(c);
+    xcb_present_select_input(c, eid, window, XCB_PRESENT_EVENT_MASK_COMPLETE_NOTIFY);
+    release(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+
+    std::vector<double> times;
+    for (int i = 0; i < frames; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        const std::uint32_t colour = (i & 1) ? 0x00808080u : 0x00404040u;
+        std::fill_n(pixels, static_cast<std::size_t>(width) * height, colour);
+        if (present) {
+            const std::uint32_t serial = static_cast<std::uint32_t>(i + 1);
+            xcb_present_pixmap(c, window, pixmap, serial, XCB_NONE, XCB_NONE, 0, 0, XCB_NONE, XCB_NONE, XCB_NONE,
+                               XCB_PRESENT_OPTION_NONE, 0, 0, 0, 0, nullptr);
+            xcb_flush(c);
+            for (bool done = false; !done;) {
+                xcb_generic_event_t* event = xcb_wait_for_event(c);
+                if (!event) return 1;
+                if ((event->response_type & 0x7f) == XCB_GE_GENERIC) {
+                    auto* ge = reinterpret_cast<xcb_present_generic_event_t*>(event);
+                    if (ge->extension == presentExt->major_opcode && ge->evtype == XCB_PRESENT_COMPLETE_NOTIFY) {
+                        done = reinterpret_cast<xcb_present_complete_notify_event_t*>(event)->serial == serial;
+                    }
+                }
+                std::free(event);
+            }
+        } else {
+            xcb_shm_put_image(c, window, gc, static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height), 0,
+                              0, static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height), 0, 0,
+                              screen->root_depth, XCB_IMAGE_FORMAT_Z_PIXMAP, 0, seg, 0);
+            release(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+        }
+        times.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+    }
+    std::string line;
+    for (double t : times) line += std::to_string(static_cast<long>(t)) + " ";
+    if (!line.empty()) line.pop_back();
+    std::printf("%s\n", line.c_str());
+    xcb_disconnect(c);
+    return 0;
+}
