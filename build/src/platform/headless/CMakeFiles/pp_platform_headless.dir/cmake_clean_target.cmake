@@ -1,3 +1,0 @@
-file(REMOVE_RECURSE
-  "libpp_platform_headless.a"
-)

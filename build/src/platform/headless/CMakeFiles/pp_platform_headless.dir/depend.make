@@ -1,2 +1,0 @@
-# Empty dependencies file for pp_platform_headless.
-# This may be replaced when dependencies are built.

@@ -1,3 +1,0 @@
-file(REMOVE_RECURSE
-  "libpp_protocol.a"
-)

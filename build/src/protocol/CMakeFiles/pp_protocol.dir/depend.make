@@ -1,2 +1,0 @@
-# Empty dependencies file for pp_protocol.
-# This may be replaced when dependencies are built.
