@@ -16,21 +16,27 @@ struct X11MainLoop::Item {
     bool done = false;
 };
 
+X11MainLoop::HandOver::HandOver() : wakeup(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+X11MainLoop::HandOver::~HandOver()
+{
+    if (wakeup >= 0) close(wakeup);
+}
+
 X11MainLoop::X11MainLoop(xcb_connection_t* connection)
-    : connection_(connection), wakeup_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), mainThread_(std::this_thread::get_id())
+    : connection_(connection), handOver_(std::make_shared<HandOver>()), mainThread_(std::this_thread::get_id())
 {
 }
 
 X11MainLoop::~X11MainLoop()
 {
     end();
-    if (wakeup_ >= 0) close(wakeup_);
 }
 
 bool X11MainLoop::ended() const
 {
-    std::lock_guard lock(mutex_);
-    return ended_;
+    std::lock_guard lock(handOver_->mutex);
+    return handOver_->ended;
 }
 
 void X11MainLoop::runOnMain(std::function<void()> work)
@@ -39,27 +45,29 @@ void X11MainLoop::runOnMain(std::function<void()> work)
         if (!ended()) work();
         return;
     }
+    const std::shared_ptr<HandOver> h = handOver_;
     auto item = std::make_shared<Item>();
     item->work = std::move(work);
-    std::unique_lock lock(mutex_);
-    if (ended_) return;
-    queue_.push_back(item);
+    std::unique_lock lock(h->mutex);
+    if (h->ended) return;
+    h->queue.push_back(item);
     const std::uint64_t one = 1;
     // The counter only grows; a full counter still leaves the descriptor readable.
-    [[maybe_unused]] const ssize_t written = write(wakeup_, &one, sizeof one);
-    finished_.wait(lock, [&] { return item->done || ended_; });
+    [[maybe_unused]] const ssize_t written = write(h->wakeup, &one, sizeof one);
+    h->finished.wait(lock, [&] { return item->done || h->ended; });
     if (item->error) std::rethrow_exception(item->error);
 }
 
 // Runs the oldest handed-over item, if there is one.
 bool X11MainLoop::runOneItem()
 {
+    HandOver& h = *handOver_;
     std::shared_ptr<Item> item;
     {
-        std::lock_guard lock(mutex_);
-        if (queue_.empty()) return false;
-        item = std::move(queue_.front());
-        queue_.pop_front();
+        std::lock_guard lock(h.mutex);
+        if (h.queue.empty()) return false;
+        item = std::move(h.queue.front());
+        h.queue.pop_front();
     }
     try {
         item->work();
@@ -67,27 +75,29 @@ bool X11MainLoop::runOneItem()
         item->error = std::current_exception();
     }
     {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(h.mutex);
         item->done = true;
     }
-    finished_.notify_all();
+    h.finished.notify_all();
     return true;
 }
 
 void X11MainLoop::end()
 {
+    HandOver& h = *handOver_;
     {
-        std::lock_guard lock(mutex_);
-        ended_ = true;
-        queue_.clear();
+        std::lock_guard lock(h.mutex);
+        h.ended = true;
+        h.queue.clear();
     }
-    finished_.notify_all();
+    h.finished.notify_all();
 }
 
 void X11MainLoop::run(EventHandler& handler)
 {
     mainThread_ = std::this_thread::get_id();
-    pollfd fds[2] = {{xcb_get_file_descriptor(connection_), POLLIN, 0}, {wakeup_, POLLIN, 0}};
+    const int wakeup = handOver_->wakeup;
+    pollfd fds[2] = {{xcb_get_file_descriptor(connection_), POLLIN, 0}, {wakeup, POLLIN, 0}};
     for (;;) {
         // Everything XCB holds or can read at once, including events queued while a present waited.
         while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
@@ -111,7 +121,7 @@ void X11MainLoop::run(EventHandler& handler)
         if (poll(fds, 2, -1) < 0 && errno != EINTR) break;
         if (fds[1].revents & POLLIN) {
             std::uint64_t count;
-            [[maybe_unused]] const ssize_t drained = read(wakeup_, &count, sizeof count);
+            [[maybe_unused]] const ssize_t drained = read(wakeup, &count, sizeof count);
         }
     }
     end();

@@ -56,19 +56,25 @@ public:
 
 private:
     struct Item;
+    // The queue and its wake-up, shared with the callers waiting in runOnMain so that they stay
+    // valid for a caller released by the loop's destruction.
+    struct HandOver {
+        HandOver();
+        ~HandOver();
+        int wakeup = -1;  // eventfd: written by runOnMain, read by the loop
+        std::mutex mutex;
+        std::condition_variable finished;
+        std::deque<std::shared_ptr<Item>> queue;
+        bool ended = false;
+    };
     bool runOneItem();
     void end();
 
     xcb_connection_t* connection_;
-    int wakeup_ = -1;  // eventfd: written by runOnMain, read by the loop
+    std::shared_ptr<HandOver> handOver_;
     EventTarget* target_ = nullptr;
     bool needsPaint_ = true;  // the first turn paints the freshly mapped window
     std::atomic<std::thread::id> mainThread_;
-
-    mutable std::mutex mutex_;
-    std::condition_variable finished_;
-    std::deque<std::shared_ptr<Item>> queue_;
-    bool ended_ = false;
 };
 
 }  // namespace pp::x11
