@@ -38,7 +38,8 @@ X11Keyboard::X11Keyboard(xcb_connection_t* connection) : connection_(connection)
         return;
     }
     deviceId_ = xkb_x11_get_core_keyboard_device_id(connection_);
-    context_ = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    // A keymap read from the server needs no include paths and no names from the environment.
+    context_ = xkb_context_new(xkb_context_flags(XKB_CONTEXT_NO_DEFAULT_INCLUDES | XKB_CONTEXT_NO_ENVIRONMENT_NAMES));
     if (deviceId_ < 0 || !context_) {
         loadCoreMapping();
         return;

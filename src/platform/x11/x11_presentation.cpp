@@ -3,6 +3,7 @@
 #include <sys/ipc.h>
 #include <sys/mman.h>
 #include <sys/shm.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <xcb/present.h>
 #include <xcb/shm.h>
@@ -49,6 +50,15 @@ bool thirtyTwoBitPixels(xcb_connection_t* c, int depth)
         if (f.data->depth == depth) return f.data->bits_per_pixel == 32 && f.data->scanline_pad <= 32;
     }
     return false;
+}
+
+// Whether the connection is a local socket, the only kind a file descriptor can be sent over.
+bool localSocket(xcb_connection_t* c)
+{
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (getsockname(xcb_get_file_descriptor(c), reinterpret_cast<sockaddr*>(&address), &length) != 0) return false;
+    return address.ss_family == AF_UNIX;
 }
 
 // Writes the image to the window in strips that each fit one request.
@@ -130,7 +140,8 @@ public:
         frameBytes_ = (frameBytes_ + page - 1) / page * page;
         bytes_ = 2 * frameBytes_;
         segment_ = xcb_generate_id(c_);
-        const bool fdPassing = shm.major_version > 1 || (shm.major_version == 1 && shm.minor_version >= 2);
+        const bool fdPassing =
+            (shm.major_version > 1 || (shm.major_version == 1 && shm.minor_version >= 2)) && localSocket(c_);
         if (!(fdPassing && attachMemoryFile()) && !attachSysV()) return false;
         attached_ = true;
 
@@ -145,7 +156,7 @@ public:
         const auto selected = xcb_present_select_input_checked(
             c_, events, window_, XCB_PRESENT_EVENT_MASK_COMPLETE_NOTIFY | XCB_PRESENT_EVENT_MASK_IDLE_NOTIFY);
         special_ = xcb_register_for_special_xge(c_, &xcb_present_id, events, nullptr);
-        bool ok = succeeded(c_, selected);
+        bool ok = succeeded(c_, selected) && special_ != nullptr;
         for (int i = 0; i < 2; ++i) {
             if (succeeded(c_, made[i])) continue;
             pixmaps_[i] = XCB_NONE;  // a refused id names no pixmap
@@ -157,8 +168,7 @@ public:
     FrameBuffer frame() override
     {
         if (current_ < 0) current_ = idleBuffer();
-        auto* pixels = reinterpret_cast<std::uint32_t*>(static_cast<char*>(memory_) + current_ * frameBytes_);
-        return {pixels, width_, height_, width_, format_};
+        return {bufferPixels(current_), width_, height_, width_, format_};
     }
 
     void present() override
@@ -171,7 +181,8 @@ public:
             putImageStrips(c_, window_, gc_, bufferPixels(b), width_, height_, depth_);
             return;
         }
-        const std::uint32_t serial = ++serial_;
+        if (++serial_ == 0) serial_ = 1;  // 0 stands for "no completion"
+        const std::uint32_t serial = serial_;
         idle_[b] = false;
         serials_[b] = serial;
         const auto cookie = xcb_present_pixmap_checked(c_, window_, pixmaps_[b], serial, XCB_NONE, XCB_NONE, 0, 0,
