@@ -30,9 +30,6 @@ public:
     std::unique_ptr<X11Window> createX11Window(const Screen& screen, PresentationPath preferred);
 
     MainLoop& mainLoop() override { return loop_; }
-    X11MainLoop& x11Loop() { return loop_; }
-
-    xcb_connection_t* connection() const { return connection_; }
 
 private:
     X11MainLoop loop_;
