@@ -142,6 +142,7 @@ public:
 
     // Runs `work` on the main thread between events and blocks the caller until it has finished.
     // Items run one at a time, in the order they were handed over. Any thread but the main one.
+    // Once the loop has ended (the window system is gone) it returns at once without running `work`.
     virtual void runOnMain(std::function<void()> work) = 0;
 
     // Runs the loop on the main thread for good: delivers events to `handler`, paints when asked and

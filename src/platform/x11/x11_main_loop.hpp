@@ -1,0 +1,80 @@
+// The main thread's event loop over the X connection, and the hand-over of work from other threads.
+#pragma once
+
+#include <xcb/xcb.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "platform/platform.hpp"
+
+namespace pp::x11 {
+
+// What the loop hands each X event to (the window). Main thread.
+class EventTarget {
+public:
+    virtual ~EventTarget() = default;
+    virtual void handleEvent(const xcb_generic_event_t& event, EventHandler& handler) = 0;
+};
+
+// Polls the connection and an eventfd. Each turn it takes every event XCB has read or can read without
+// waiting, then paints once if asked, then runs one handed-over item; it waits only when none of these
+// has anything to do. X error events are dropped: every request whose failure matters is checked where
+// it is made.
+class X11MainLoop : public MainLoop {
+public:
+    // Does not take ownership of `connection`. The constructing thread is the main thread until run().
+    explicit X11MainLoop(xcb_connection_t* connection);
+    // Releases every caller still waiting in runOnMain.
+    ~X11MainLoop() override;
+    X11MainLoop(const X11MainLoop&) = delete;
+    X11MainLoop& operator=(const X11MainLoop&) = delete;
+
+    // Queues `work`, wakes the loop and blocks until the work has run; an exception it throws is
+    // rethrown here. Called on the main thread it runs the work at once. Once the loop has ended (the
+    // connection is gone) it returns at once without running the work, and work still queued then
+    // is dropped and its callers released.
+    void runOnMain(std::function<void()> work) override;
+
+    // Returns when the connection to the X server is lost. Main thread.
+    void run(EventHandler& handler) override;
+
+    // Paint before the loop next waits. Main thread.
+    void requestPaint() { needsPaint_ = true; }
+
+    // The window whose events the loop delivers; null for none. Main thread.
+    void setTarget(EventTarget* target) { target_ = target; }
+    EventTarget* target() const { return target_; }
+
+    // Whether run() has ended. Any thread.
+    bool ended() const;
+
+private:
+    struct Item;
+    // The queue and its wake-up, shared with the callers waiting in runOnMain so that they stay
+    // valid for a caller released by the loop's destruction.
+    struct HandOver {
+        HandOver();
+        ~HandOver();
+        int wakeup = -1;  // eventfd: written by runOnMain, read by the loop
+        std::mutex mutex;
+        std::condition_variable finished;
+        std::deque<std::shared_ptr<Item>> queue;
+        bool ended = false;
+    };
+    bool runOneItem();
+    void end();
+
+    xcb_connection_t* connection_;
+    std::shared_ptr<HandOver> handOver_;
+    EventTarget* target_ = nullptr;
+    bool needsPaint_ = true;  // the first turn paints the freshly mapped window
+    std::atomic<std::thread::id> mainThread_;
+};
+
+}  // namespace pp::x11

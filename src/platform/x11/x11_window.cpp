@@ -1,0 +1,233 @@
+#include "platform/x11/x11_window.hpp"
+
+#include <xcb/xfixes.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "platform/x11/x11_conversions.hpp"
+
+namespace pp::x11 {
+
+namespace {
+
+constexpr std::string_view WINDOW_NAME = "patch-presenter";
+constexpr std::string_view WINDOW_CLASS{"patch-presenter\0patch-presenter", 31};
+
+const xcb_visualtype_t* rootVisual(const xcb_screen_t* screen)
+{
+    for (auto d = xcb_screen_allowed_depths_iterator(screen); d.rem; xcb_depth_next(&d)) {
+        for (auto v = xcb_depth_visuals_iterator(d.data); v.rem; xcb_visualtype_next(&v)) {
+            if (v.data->visual_id == screen->root_visual) return v.data;
+        }
+    }
+    return nullptr;
+}
+
+xcb_atom_t internAtom(xcb_connection_t* c, xcb_intern_atom_cookie_t cookie)
+{
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(c, cookie, nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return atom;
+}
+
+xcb_intern_atom_cookie_t askAtom(xcb_connection_t* c, std::string_view name)
+{
+    return xcb_intern_atom(c, 0, std::uint16_t(name.size()), name.data());
+}
+
+void setText(xcb_connection_t* c, xcb_window_t window, xcb_atom_t property, xcb_atom_t type, std::string_view text)
+{
+    if (property == XCB_ATOM_NONE || type == XCB_ATOM_NONE) return;
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, property, type, 8, std::uint32_t(text.size()), text.data());
+}
+
+}  // namespace
+
+std::unique_ptr<X11Window> X11Window::create(xcb_connection_t* c, X11MainLoop& loop, const Rect& frame,
+                                             PresentationPath preferred)
+{
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    const xcb_visualtype_t* visual = rootVisual(screen);
+    if (!visual || visual->_class != XCB_VISUAL_CLASS_TRUE_COLOR) return nullptr;
+    const auto format = pixelFormatFor(screen->root_depth, visual->red_mask, visual->green_mask, visual->blue_mask);
+    const int width = int(frame.width);
+    const int height = int(frame.height);
+    if (!format || width <= 0 || height <= 0) return nullptr;
+
+    const auto nameAtom = askAtom(c, "_NET_WM_NAME");
+    const auto utf8Atom = askAtom(c, "UTF8_STRING");
+
+    // No background: the server never paints the window itself, so nothing flashes before a frame.
+    const xcb_window_t id = xcb_generate_id(c);
+    const std::uint32_t mask =
+        XCB_CW_BACK_PIXMAP | XCB_CW_BORDER_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK | XCB_CW_COLORMAP;
+    const std::uint32_t events = XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_VISIBILITY_CHANGE |
+                                 XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_KEY_PRESS |
+                                 XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE |
+                                 XCB_EVENT_MASK_BUTTON_1_MOTION;
+    const std::uint32_t values[] = {XCB_BACK_PIXMAP_NONE, 0, 1, events, screen->default_colormap};
+    const auto made = xcb_create_window_checked(c, screen->root_depth, id, screen->root, std::int16_t(frame.x),
+                                                std::int16_t(frame.y), std::uint16_t(width), std::uint16_t(height),
+                                                0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, mask, values);
+    xcb_generic_error_t* error = xcb_request_check(c, made);
+    if (error || xcb_connection_has_error(c)) {
+        std::free(error);
+        internAtom(c, nameAtom);
+        internAtom(c, utf8Atom);
+        return nullptr;
+    }
+
+    setText(c, id, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, WINDOW_NAME);
+    setText(c, id, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, WINDOW_CLASS);
+    setText(c, id, internAtom(c, nameAtom), internAtom(c, utf8Atom), WINDOW_NAME);
+
+    std::unique_ptr<X11Window> window(new X11Window(c, loop, id, width, height));
+    window->presentation_ = makePresentation(c, id, width, height, screen->root_depth, *format, preferred);
+    if (!window->presentation_) return nullptr;
+    window->hidePointer();
+
+    xcb_map_window(c, id);
+    window->raiseAndFocus();
+    // Once this is answered the window is mapped and its first Expose is queued.
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    loop.setTarget(window.get());
+    loop.requestPaint();
+    return window;
+}
+
+X11Window::X11Window(xcb_connection_t* connection, X11MainLoop& loop, xcb_window_t window, int width, int height)
+    : connection_(connection), loop_(loop), window_(window), width_(width), height_(height), keyboard_(connection)
+{
+    auto cookie = xcb_xfixes_query_version(connection_, 4, 0);
+    xcb_xfixes_query_version_reply_t* version = xcb_xfixes_query_version_reply(connection_, cookie, nullptr);
+    xfixes_ = version && version->major_version >= 4;
+    std::free(version);
+}
+
+X11Window::~X11Window()
+{
+    if (loop_.target() == this) loop_.setTarget(nullptr);
+    presentation_.reset();
+    while (hidden_ > 0) showPointer();
+    if (blankCursor_ != XCB_NONE) xcb_free_cursor(connection_, blankCursor_);
+    xcb_destroy_window(connection_, window_);
+    xcb_flush(connection_);
+}
+
+FrameBuffer X11Window::frame()
+{
+    return presentation_->frame();
+}
+
+void X11Window::present()
+{
+    presentation_->present();
+}
+
+void X11Window::setNeedsDisplay()
+{
+    loop_.requestPaint();
+}
+
+void X11Window::setPointerVisible(bool visible)
+{
+    if (visible) {
+        showPointer();
+    } else {
+        hidePointer();
+    }
+    xcb_flush(connection_);
+}
+
+void X11Window::hidePointer()
+{
+    ++hidden_;
+    if (xfixes_) {
+        xcb_xfixes_hide_cursor(connection_, window_);
+        return;
+    }
+    if (blankCursor_ == XCB_NONE) {
+        // A cursor whose mask shows none of its one pixel.
+        const xcb_pixmap_t empty = xcb_generate_id(connection_);
+        xcb_create_pixmap(connection_, 1, empty, window_, 1, 1);
+        const xcb_gcontext_t gc = xcb_generate_id(connection_);
+        const std::uint32_t zero = 0;
+        xcb_create_gc(connection_, gc, empty, XCB_GC_FOREGROUND, &zero);
+        const xcb_rectangle_t pixel{0, 0, 1, 1};
+        xcb_poly_fill_rectangle(connection_, empty, gc, 1, &pixel);
+        xcb_free_gc(connection_, gc);
+        blankCursor_ = xcb_generate_id(connection_);
+        xcb_create_cursor(connection_, blankCursor_, empty, empty, 0, 0, 0, 0, 0, 0, 0, 0);
+        xcb_free_pixmap(connection_, empty);
+    }
+    xcb_change_window_attributes(connection_, window_, XCB_CW_CURSOR, &blankCursor_);
+}
+
+void X11Window::showPointer()
+{
+    if (hidden_ == 0) return;
+    --hidden_;
+    if (xfixes_) {
+        xcb_xfixes_show_cursor(connection_, window_);
+        return;
+    }
+    const std::uint32_t none = XCB_NONE;
+    xcb_change_window_attributes(connection_, window_, XCB_CW_CURSOR, &none);
+}
+
+void X11Window::raiseAndFocus()
+{
+    const std::uint32_t above = XCB_STACK_MODE_ABOVE;
+    xcb_configure_window(connection_, window_, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+    xcb_set_input_focus(connection_, XCB_INPUT_FOCUS_PARENT, window_, XCB_CURRENT_TIME);
+}
+
+void X11Window::handleEvent(const xcb_generic_event_t& event, EventHandler& handler)
+{
+    if (keyboard_.handleEvent(event)) return;
+    switch (event.response_type & 0x7F) {
+    case XCB_EXPOSE:
+        loop_.requestPaint();
+        break;
+    case XCB_VISIBILITY_NOTIFY: {
+        const auto& e = reinterpret_cast<const xcb_visibility_notify_event_t&>(event);
+        if (e.window == window_ && e.state != XCB_VISIBILITY_UNOBSCURED) {
+            const std::uint32_t above = XCB_STACK_MODE_ABOVE;
+            xcb_configure_window(connection_, window_, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+        }
+        break;
+    }
+    case XCB_MAP_NOTIFY:
+        if (reinterpret_cast<const xcb_map_notify_event_t&>(event).window == window_) raiseAndFocus();
+        break;
+    case XCB_KEY_PRESS:
+        if (auto key = keyboard_.keyEvent(reinterpret_cast<const xcb_key_press_event_t&>(event))) handler.key(*key);
+        break;
+    case XCB_BUTTON_PRESS: {
+        const auto& e = reinterpret_cast<const xcb_button_press_event_t&>(event);
+        if (e.detail != 1) break;
+        xcb_set_input_focus(connection_, XCB_INPUT_FOCUS_PARENT, window_, XCB_CURRENT_TIME);
+        handler.pointer({PointerEvent::Kind::press, viewPoint(e.event_x, e.event_y, height_)});
+        break;
+    }
+    case XCB_MOTION_NOTIFY: {
+        const auto& e = reinterpret_cast<const xcb_motion_notify_event_t&>(event);
+        if (e.state & XCB_BUTTON_MASK_1) {
+            handler.pointer({PointerEvent::Kind::drag, viewPoint(e.event_x, e.event_y, height_)});
+        }
+        break;
+    }
+    case XCB_BUTTON_RELEASE: {
+        const auto& e = reinterpret_cast<const xcb_button_release_event_t&>(event);
+        if (e.detail == 1) handler.pointer({PointerEvent::Kind::release, viewPoint(e.event_x, e.event_y, height_)});
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+}  // namespace pp::x11
