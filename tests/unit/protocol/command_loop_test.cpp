@@ -1,5 +1,5 @@
-// The whole command loop on the headless platform: a reader thread on a pipe, the main loop on the
-// test's thread, and forked children where the process's real end and standard output are watched.
+// The whole command loop on the headless platform: a reader thread on a pipe and the main loop on the
+// test's thread; then forked children, where the real line output and process end are watched.
 #include "protocol/command_reader.hpp"
 
 #include <gtest/gtest.h>
@@ -34,67 +34,54 @@ struct Stage {
     headless::HeadlessDisplays displays;
     headless::HeadlessWindow window{screen};
     headless::HeadlessMainLoop loop{&window};
-    std::unique_ptr<Presenter> presenter;
-
+    Presenter presenter;
     explicit Stage(ProcessHooks hooks = {})
+        : presenter(window, displays, screen, patchGeometry({}, screen), std::move(hooks))
     {
         displays.screenList = {screen};
-        presenter = std::make_unique<Presenter>(window, displays, screen, patchGeometry({}, screen), std::move(hooks));
     }
 };
 
-// What the program wrote, with the frame count and a surround pixel at the moment of each line.
-struct Written {
-    std::string line;
-    int presents;
-    std::uint32_t corner;
-};
-
+// One in-process run. Every line is recorded with the frame count and a surround pixel at that moment;
+// the end hook records the status and stops the loop, as the process would stop.
 struct InProcessRun {
+    struct Written {
+        std::string line;
+        int presents;
+        std::uint32_t corner;
+    };
     std::mutex mutex;
     std::vector<Written> written;
     std::vector<int> ends;
-    std::unique_ptr<Stage> stage;
-    int input[2];
+    ProcessHooks hooks{[this](std::string_view line) {
+                           std::lock_guard lock(mutex);
+                           written.push_back({std::string(line), stage.window.presentCount(), stage.window.shownPixel(999, 0)});
+                       },
+                       [this](int status) {
+                           std::lock_guard lock(mutex);
+                           ends.push_back(status);
+                           stage.loop.stop();
+                       }};
+    Stage stage{hooks};
+    int input[2]{-1, -1};
 
-    InProcessRun()
-    {
-        stage = std::make_unique<Stage>(hooks());
-        EXPECT_EQ(pipe(input), 0);
-    }
-    // Hooks that record each line and each end; an end stops the loop, as the process would stop.
-    ProcessHooks hooks()
-    {
-        ProcessHooks h;
-        h.write = [this](std::string_view line) {
-            std::lock_guard lock(mutex);
-            written.push_back({std::string(line), stage->window.presentCount(), stage->window.shownPixel(999, 0)});
-        };
-        h.end = [this](int status) {
-            std::lock_guard lock(mutex);
-            ends.push_back(status);
-            stage->loop.stop();
-        };
-        return h;
-    }
     std::size_t lineCount()
     {
         std::lock_guard lock(mutex);
         return written.size();
     }
-    // Feeds `script`, then `whileRunning`, then ends the input; runs the reader on its own thread and
-    // the loop on this one until the end hook stops it.
-    void run(const std::string& script, std::function<void()> whileRunning = {})
+    // Feeds `script`, then does `meanwhile`, then ends the input, with the reader on its own thread.
+    void run(const std::string& script, std::function<void()> meanwhile = {})
     {
-        CommandSet commands(*stage->presenter, stage->loop, [] { return 12.5; });
-        const ProcessHooks readerHooks = hooks();
-        std::thread reader([&] { runCommandReader(input[0], commands, readerHooks); });
-        std::thread feeder([&] {
+        ASSERT_EQ(pipe(input), 0);
+        CommandSet commands(stage.presenter, stage.loop, [] { return 12.5; });
+        std::jthread reader([&] { runCommandReader(input[0], commands, hooks); });
+        std::jthread feeder([&] {
             writeAll(input[1], script);
-            if (whileRunning) whileRunning();
+            if (meanwhile) meanwhile();
             close(input[1]);
         });
-        stage->loop.run(*stage->presenter);
+        stage.loop.run(stage.presenter);
         feeder.join();
         reader.join();
         close(input[0]);
@@ -107,35 +94,25 @@ TEST(CommandLoop, AnswersAScriptedConversationInOrderAndEndsAtEndOfInput)
     const std::string caption(200'000, 'c');
     run.run("rgb 10 20 30\nrgb 1 2\n\n   \nsurround 20 20 20\r\nbogus\nmove 0.25 0.75\nmode deep\ninfo\n"
             "text " + caption + "\n\xFFmark on\nmark on\nmark off");
+    // The reply's start and the frames presented by then: the loop paints the start-up frame first.
     const std::vector<std::pair<std::string, int>> expected{
-        {"ready ", 1},  // the loop painted the start-up frame before serving the greeting
-        {"painted 12.5", 2},
-        {"error rgb needs three numbers", 2},
-        {"surround", 3},
-        {"error unknown command", 3},
-        {"moved", 4},
-        {"mode deep window_bits 16 screen_bits 8 layer RGBA16Uint", 5},
-        {"info ", 5},
-        {"text", 6},
-        {"error unknown command", 6},  // the invalid byte became U+FFFD, part of the word
-        {"mark on", 7},
-        {"mark off", 8},
+        {"ready {", 1},  {"painted 12.5", 2}, {"error rgb needs three numbers", 2}, {"surround", 3},
+        {"error unknown command", 3}, {"moved", 4}, {"mode deep window_bits 16 screen_bits 8 layer RGBA16Uint", 5},
+        {"info {", 5}, {"text", 6}, {"error unknown command", 6},  // the invalid byte became U+FFFD
+        {"mark on", 7}, {"mark off", 8},
     };
     ASSERT_EQ(run.written.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
-        const auto& [line, presents] = expected[i];
-        if (line.back() == ' ') {
-            EXPECT_TRUE(run.written[i].line.starts_with(line)) << run.written[i].line;
-        } else {
-            EXPECT_EQ(run.written[i].line, line);
-        }
+        const auto& [start, presents] = expected[i];
+        const std::string& line = run.written[i].line;
+        EXPECT_TRUE(start.back() == '{' ? line.starts_with(start) : line == start) << line;
         EXPECT_EQ(run.written[i].presents, presents) << line;
         EXPECT_EQ(run.written[i].corner, i < 3 ? 0u : 0x141414u) << line;
     }
     const auto report = nlohmann::json::parse(run.written[7].line.substr(5));
     EXPECT_EQ(report["paint"], "deep");
     EXPECT_EQ(report["position"], nlohmann::json::parse("[0.25,0.75]"));
-    EXPECT_EQ(run.stage->presenter->view().caption, caption);
+    EXPECT_EQ(run.stage.presenter.view().caption, caption);
     EXPECT_EQ(run.ends, std::vector<int>{0});
 }
 
@@ -144,36 +121,31 @@ TEST(CommandLoop, QuitEndsWithoutReadingFurther)
     InProcessRun run;
     run.run("info\nquit now\nrgb 1 2 3\n");
     ASSERT_EQ(run.written.size(), 2u);
-    EXPECT_TRUE(run.written[1].line.starts_with("info {"));
     EXPECT_EQ(run.ends, std::vector<int>{0});
-    EXPECT_EQ(run.stage->presenter->view().rgb, (std::array<double, 3>{0, 0, 0}));
+    EXPECT_EQ(run.stage.presenter.view().rgb, (std::array<double, 3>{0, 0, 0}));
 }
 
-TEST(CommandLoop, PersonsDragShowsInTheNextReport)
+TEST(CommandLoop, PersonsDragAndNudgeShowInTheNextReport)
 {
     InProcessRun run;
-    Stage& stage = *run.stage;
     run.run("mark on\n", [&] {
-        // Wait for the reply to "mark on", then drag the patch 100 points right and nudge it 5 mm up.
         while (run.lineCount() < 2) std::this_thread::yield();
-        stage.loop.post(PointerEvent{PointerEvent::Kind::press, {500, 400}});
-        stage.loop.post(PointerEvent{PointerEvent::Kind::drag, {600, 400}});
-        stage.loop.post(PointerEvent{PointerEvent::Kind::release, {600, 400}});
-        stage.loop.post(KeyEvent{"Up", false});
-        stage.loop.runOnMain([] {});  // the events above have been handled
+        run.stage.loop.post(PointerEvent{PointerEvent::Kind::press, {500, 400}});
+        run.stage.loop.post(PointerEvent{PointerEvent::Kind::drag, {600, 400}});
+        run.stage.loop.post(PointerEvent{PointerEvent::Kind::release, {600, 400}});
+        run.stage.loop.post(KeyEvent{"Up", false});
+        run.stage.loop.runOnMain([] {});  // served after the events
         writeAll(run.input[1], "info\n");
     });
-    std::vector<std::string> lines;
-    for (auto& w : run.written) lines.push_back(w.line);
-    ASSERT_EQ(lines.size(), 5u);
-    EXPECT_EQ(lines[2], "position 0.60000 0.50000");
-    EXPECT_EQ(lines[3], "position 0.60000 0.47500");
-    EXPECT_NE(lines[4].find(R"("position":[0.6,0.475])"), std::string::npos) << lines[4];
-    EXPECT_EQ(run.written[3].presents, run.written[1].presents + 1);  // the drag was painted by the loop
+    ASSERT_EQ(run.written.size(), 5u);
+    EXPECT_EQ(run.written[2].line, "position 0.60000 0.50000");
+    EXPECT_EQ(run.written[3].line, "position 0.60000 0.47500");
+    EXPECT_NE(run.written[4].line.find(R"("position":[0.6,0.475])"), std::string::npos) << run.written[4].line;
+    EXPECT_EQ(run.written[2].presents, run.written[1].presents + 1);  // the loop painted the drag
 }
 
-// A forked presenter with the real line output and process end: standard input and output are pipes,
-// and a control pipe lets the test inject events ('S' space key, 'C' click, 'E' Escape).
+// A forked presenter with the real line output and process end. Its standard input and output are
+// pipes; a control pipe injects events: 'S' the space key, 'C' a click, 'E' Escape.
 struct ChildPresenter {
     pid_t pid = -1;
     int in = -1, out = -1, control = -1;
@@ -183,8 +155,7 @@ struct ChildPresenter {
     {
         std::signal(SIGPIPE, SIG_IGN);  // a child that is gone must fail the test, not kill it
         int i[2], o[2], c[2];
-        if (pipe(i) || pipe(o) || pipe(c)) return;
-        pid = fork();
+        if (pipe(i) || pipe(o) || pipe(c) || (pid = fork()) < 0) return;
         if (pid == 0) {
             alarm(30);
             dup2(i[0], 0);
@@ -192,62 +163,46 @@ struct ChildPresenter {
             for (int fd : {i[0], i[1], o[0], o[1], c[1]}) close(fd);
             prepareOutput();
             static Stage stage;
-            std::thread([&, fd = c[0]] {
-                char event;
-                while (read(fd, &event, 1) == 1) {
+            std::thread([fd = c[0]] {
+                for (char event; read(fd, &event, 1) == 1;) {
                     if (event == 'S') stage.loop.post(KeyEvent{"space", false});
                     if (event == 'E') stage.loop.post(KeyEvent{"Escape", false});
-                    if (event == 'C') {
-                        stage.loop.post(PointerEvent{PointerEvent::Kind::press, {1, 1}});
-                        stage.loop.post(PointerEvent{PointerEvent::Kind::release, {1, 1}});
-                    }
+                    if (event == 'C') stage.loop.post(PointerEvent{PointerEvent::Kind::press, {1, 1}});
+                    if (event == 'C') stage.loop.post(PointerEvent{PointerEvent::Kind::release, {1, 1}});
                 }
             }).detach();
-            if (!startCommandReader(0, *stage.presenter, stage.loop)) _exit(4);
-            stage.loop.run(*stage.presenter);
+            if (startCommandReader(0, stage.presenter, stage.loop)) stage.loop.run(stage.presenter);
             _exit(3);
         }
         close(i[0]);
         close(o[1]);
         close(c[0]);
-        in = i[1];
-        out = o[0];
-        control = c[1];
+        in = i[1], out = o[0], control = c[1];
     }
     ~ChildPresenter()
     {
-        for (int fd : {in, out, control}) if (fd >= 0) close(fd);
-        if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
+        for (int fd : {in, out, control}) close(fd);
+        if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
     }
-    // The next line, or none at end of output or after 10 s; `partial` gets an unterminated rest.
-    std::optional<std::string> readLine(std::string* partial = nullptr)
+    void closeInput() { close(std::exchange(in, -1)); }
+    // The next whole line; none at end of output (an unterminated rest is left in `pending`) or after 10 s.
+    std::optional<std::string> readLine()
     {
-        for (;;) {
-            const auto lf = pending.find('\n');
-            if (lf != std::string::npos) {
-                std::string line = pending.substr(0, lf);
-                pending.erase(0, lf + 1);
-                return line;
-            }
+        for (std::size_t lf; (lf = pending.find('\n')) == std::string::npos;) {
             pollfd p{out, POLLIN, 0};
-            if (poll(&p, 1, 10'000) <= 0) return std::nullopt;
             char buffer[4096];
-            const ssize_t n = read(out, buffer, sizeof buffer);
-            if (n <= 0) {
-                if (partial) *partial = pending;
-                return std::nullopt;
-            }
+            const ssize_t n = poll(&p, 1, 10'000) > 0 ? read(out, buffer, sizeof buffer) : -1;
+            if (n <= 0) return std::nullopt;
             pending.append(buffer, static_cast<std::size_t>(n));
         }
+        std::string line = pending.substr(0, pending.find('\n'));
+        pending.erase(0, line.size() + 1);
+        return line;
     }
     int exitStatus()
     {
         int status = 0;
-        if (waitpid(pid, &status, 0) != pid) return -1;
-        pid = -1;
+        if (waitpid(std::exchange(pid, -1), &status, 0) < 0) return -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
     }
 };
@@ -258,6 +213,7 @@ TEST(CommandLoopProcess, EventLinesFallOnlyBetweenWholeRepliesAndEndOfInputExits
     ASSERT_GT(child.pid, 0);
     const int rounds = 300;
     std::vector<std::string> replies;
+    for (int i = 0; i < rounds; ++i) replies.insert(replies.end(), {"painted", "text", "error surround needs three numbers"});
     std::jthread feeder([&] {
         // Each round: three commands, then a space key and a click (two "key space" lines).
         for (int i = 0; i < rounds; ++i) {
@@ -265,11 +221,9 @@ TEST(CommandLoopProcess, EventLinesFallOnlyBetweenWholeRepliesAndEndOfInputExits
             writeAll(child.control, "SC");
         }
     });
-    for (int i = 0; i < rounds; ++i) replies.insert(replies.end(), {"painted", "text", "error surround needs three numbers"});
     // A person may act before the window is announced; the greeting still comes before every reply.
     std::size_t answered = 0;
-    int signals = 0;
-    int signalsAmidReplies = 0;
+    int signals = 0, signalsAmidReplies = 0;
     auto greeting = child.readLine();
     for (; greeting == "key space"; greeting = child.readLine()) ++signals;
     ASSERT_TRUE(greeting && greeting->starts_with("ready {")) << greeting.value_or("(none)");
@@ -291,11 +245,9 @@ TEST(CommandLoopProcess, EventLinesFallOnlyBetweenWholeRepliesAndEndOfInputExits
     }
     EXPECT_GT(signalsAmidReplies, 0);  // the run did mix the two kinds of line
     feeder.join();
-    close(child.in);
-    child.in = -1;
-    std::string rest;
-    EXPECT_FALSE(child.readLine(&rest));
-    EXPECT_EQ(rest, "");
+    child.closeInput();
+    EXPECT_FALSE(child.readLine());
+    EXPECT_EQ(child.pending, "");
     EXPECT_EQ(child.exitStatus(), 0);
 }
 
@@ -316,8 +268,7 @@ TEST(CommandLoopProcess, ClosedInputStillGetsTheGreetingThenExitsZero)
 {
     ChildPresenter child;
     ASSERT_GT(child.pid, 0);
-    close(child.in);
-    child.in = -1;
+    child.closeInput();
     EXPECT_TRUE(child.readLine().value_or("").starts_with("ready {"));
     EXPECT_FALSE(child.readLine());
     EXPECT_EQ(child.exitStatus(), 0);

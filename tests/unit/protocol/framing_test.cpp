@@ -161,11 +161,5 @@ TEST(SecondsText, IsTheShortestPositionalDecimalWithAPoint)
     }
 }
 
-TEST(WallClock, ReadsSecondsSince1970)
-{
-    const double now = wallClock();
-    EXPECT_NEAR(now, static_cast<double>(time(nullptr)), 2.0);
-}
-
 }  // namespace
 }  // namespace pp
