@@ -1,0 +1,27 @@
+#include "protocol/command_split.hpp"
+
+namespace pp {
+
+std::optional<CommandText> splitCommand(std::string_view line)
+{
+    const std::size_t begin = line.find_first_not_of(' ');
+    if (begin == std::string_view::npos) return std::nullopt;
+    const std::size_t end = line.find(' ', begin);
+    if (end == std::string_view::npos) return CommandText{std::string(line.substr(begin)), {}};
+    return CommandText{std::string(line.substr(begin, end - begin)), std::string(line.substr(end + 1))};
+}
+
+std::vector<std::string_view> blankSeparatedWords(std::string_view text)
+{
+    std::vector<std::string_view> words;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find(' ', start);
+        if (end == std::string_view::npos) end = text.size();
+        if (end > start) words.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return words;
+}
+
+}  // namespace pp

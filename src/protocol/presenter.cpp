@@ -1,0 +1,133 @@
+#include "protocol/presenter.hpp"
+
+#include <cmath>
+#include <utility>
+
+#include "display/status_report.hpp"
+#include "input/drag.hpp"
+#include "input/input_outcome.hpp"
+#include "input/key_actions.hpp"
+
+namespace pp {
+
+namespace {
+
+int pixelsOf(double points)
+{
+    return std::isfinite(points) && points > 0 ? static_cast<int>(std::lround(points)) : 0;
+}
+
+double placedFraction(double f)
+{
+    if (std::isnan(f)) return 0.5;
+    if (f <= 0) return 0;
+    if (f > 1) return 1;
+    return f;
+}
+
+const char* layerName(int bits)
+{
+    return bits == 16 ? "RGBA16Uint" : "RGBA8Uint";
+}
+
+}  // namespace
+
+Rect movedPatch(double fx, double fy, const Geometry& geometry)
+{
+    fx = placedFraction(fx);
+    fy = placedFraction(fy);
+    return Rect{geometry.sw * fx - geometry.pw / 2, geometry.sh * (1 - fy) - geometry.ph / 2, geometry.pw,
+                geometry.ph};
+}
+
+Presenter::Presenter(Window& window, Displays& displays, Screen screen, Geometry geometry, ProcessHooks hooks,
+                     ProfileName profileName)
+    : window_(window),
+      displays_(displays),
+      screen_(std::move(screen)),
+      geometry_(std::move(geometry)),
+      hooks_(std::move(hooks)),
+      profileName_(std::move(profileName)),
+      view_(geometry_.ppmm),
+      renderer_(pixelsOf(geometry_.sw), pixelsOf(geometry_.sh)),
+      pointer_(window, true)
+{
+    view_.patch = geometry_.patchRect;
+    window_.setNeedsDisplay();
+}
+
+void Presenter::carryOut(const InputOutcome& outcome)
+{
+    if (outcome.repaint) window_.setNeedsDisplay();
+    if (outcome.line) hooks_.write(*outcome.line);
+    if (outcome.end) hooks_.end(0);
+}
+
+void Presenter::pointer(const PointerEvent& event)
+{
+    carryOut(pointerAction(view_, event, geometry_));
+}
+
+void Presenter::key(const KeyEvent& event)
+{
+    carryOut(keyAction(view_, event, geometry_));
+}
+
+void Presenter::paint()
+{
+    redraw();
+}
+
+void Presenter::redraw()
+{
+    renderer_.render(view_, window_.frame());
+    window_.present();
+}
+
+void Presenter::setRgb(const std::array<double, 3>& rgb)
+{
+    view_.rgb = rgb;
+    redraw();
+}
+
+void Presenter::setSurround(const std::array<double, 3>& surround)
+{
+    view_.surround = surround;
+    redraw();
+}
+
+void Presenter::moveTo(double fx, double fy)
+{
+    view_.patch = movedPatch(fx, fy, geometry_);
+    redraw();
+}
+
+void Presenter::setMark(bool on)
+{
+    view_.mark = on;
+    pointer_.showCursor(on);
+    redraw();
+}
+
+void Presenter::setCaption(std::string caption)
+{
+    view_.caption = std::move(caption);
+    redraw();
+}
+
+std::string Presenter::setMode(const std::string& mode)
+{
+    view_.mode = mode;
+    renderer_.setSurfaceBits(mode == "deep" ? 16 : 8);
+    redraw();
+    const int bits = renderer_.surfaceBits();
+    return mode + " window_bits " + std::to_string(bits) + " screen_bits " + std::to_string(screen_.bitsPerSample) +
+           " layer " + layerName(bits);
+}
+
+std::string Presenter::report()
+{
+    return info(screen_, geometry_, view_, displays_, profileName_ ? profileName_() : std::string());
+}
+
+}  // namespace pp

@@ -1,0 +1,75 @@
+// The presenter's main-thread side: the view, its drawing, the pointer, and the person's controls.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <string>
+
+#include "app/geometry.hpp"
+#include "input/input_outcome.hpp"
+#include "input/pointer_visibility.hpp"
+#include "platform/platform.hpp"
+#include "protocol/process_hooks.hpp"
+#include "render/frame_renderer.hpp"
+#include "render/patch_view.hpp"
+
+namespace pp {
+
+// Gives the name of the display's colour profile, read afresh for each status report; "" for none.
+using ProfileName = std::function<std::string()>;
+
+// Main thread only: every member is called by the event loop or by work handed over to it. Owns the
+// view (its patch starts at the geometry's start-up rectangle) and the renderer; `window` and
+// `displays` must outlive it. The window is expected with its pointer hidden, as created.
+class Presenter : public EventHandler {
+public:
+    Presenter(Window& window, Displays& displays, Screen screen, Geometry geometry, ProcessHooks hooks = {},
+              ProfileName profileName = {});
+
+    // EventHandler: the person's controls. They change the view and mark it for repaint; they never
+    // draw. Key Escape writes "closed" and ends the process.
+    void pointer(const PointerEvent& event) override;
+    void key(const KeyEvent& event) override;
+    // Draws the whole view into the window and presents it (redraw without a reply).
+    void paint() override;
+
+    // The commands' work. Each that changes the picture ends with redraw(), so the frame is on the
+    // screen when it returns.
+    void setRgb(const std::array<double, 3>& rgb);
+    void setSurround(const std::array<double, 3>& surround);
+    // Centres the patch at fractions fx (from the left) and fy (from the top), each clamped to 0..1;
+    // a NaN fraction puts the centre in the middle of that axis.
+    void moveTo(double fx, double fy);
+    void setMark(bool on);
+    void setCaption(std::string caption);
+    // Sets the mode ("flat", "dither" or "deep") and the drawing surface, redraws, and gives the mode
+    // description: "<mode> window_bits <b> screen_bits <b> layer <RGBA8Uint|RGBA16Uint>".
+    std::string setMode(const std::string& mode);
+    // The status report text.
+    std::string report();
+
+    // Renders the view into the window's frame and presents it, now.
+    void redraw();
+
+    const PatchView& view() const { return view_; }
+    bool cursorHidden() const { return pointer_.cursorHidden(); }
+
+private:
+    void carryOut(const InputOutcome& outcome);
+
+    Window& window_;
+    Displays& displays_;
+    const Screen screen_;
+    const Geometry geometry_;
+    const ProcessHooks hooks_;
+    const ProfileName profileName_;
+    PatchView view_;
+    FrameRenderer renderer_;
+    PointerVisibility pointer_;
+};
+
+// The patch rectangle centred at fractions (fx, fy) of the screen, y from the top, with the start-up
+// patch size: each fraction clamped to 0..1, NaN taken as 0.5.
+Rect movedPatch(double fx, double fy, const Geometry& geometry);
+
+}  // namespace pp
