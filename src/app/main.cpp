@@ -1,5 +1,5 @@
 // The program's entry point: standard output first, then the window system, the screen and the road.
-#include <xcb/xcb.h>
+#include <unistd.h>
 
 #include <memory>
 
@@ -7,14 +7,30 @@
 #include "app/options.hpp"
 #include "app/startup.hpp"
 #include "platform/headless/headless_displays.hpp"
-#include "platform/x11/x11_displays.hpp"
+#include "platform/x11/x11_window_system.hpp"
+#include "protocol/command_reader.hpp"
 #include "protocol/line_output.hpp"
+#include "protocol/presenter.hpp"
 
 namespace {
 
-pp::Words commandLine(int argc, char** argv)
+// Covers the screen, starts the command reader and serves the event loop; never returns.
+[[noreturn]] void runPresenter(pp::WindowSystem& system, const pp::Screen& screen, const pp::Geometry& geometry)
 {
-    return pp::Words(argv, argv + argc);
+    std::unique_ptr<pp::Window> window = system.createWindow(screen);
+    if (!window) {
+        pp::writeLine("error no window on screen " + std::to_string(screen.number));
+        pp::endProcess(1);
+    }
+    // Lives until the process ends: the reader thread and the loop refer to it.
+    auto* presenter = new pp::Presenter(*window, system, screen, geometry);
+    if (!pp::startCommandReader(STDIN_FILENO, *presenter, system.mainLoop())) {
+        pp::writeLine("error no command reader");
+        pp::endProcess(1);
+    }
+    system.mainLoop().run(*presenter);
+    pp::writeLine("error display connection lost");
+    pp::endProcess(1);
 }
 
 }  // namespace
@@ -22,21 +38,17 @@ pp::Words commandLine(int argc, char** argv)
 int main(int argc, char** argv)
 {
     pp::prepareOutput();
-    const pp::Words allWords = commandLine(argc, argv);
+    const pp::Words allWords(argv, argv + argc);
     const pp::Words words(allWords.empty() ? allWords.begin() : allWords.begin() + 1, allWords.end());
 
     // Without an X server there are no screens at all.
-    xcb_connection_t* connection = pp::x11::connectToServer();
-    std::unique_ptr<pp::Displays> displays;
-    if (connection) {
-        displays = std::make_unique<pp::x11::X11Displays>(connection);
-    } else {
-        displays = std::make_unique<pp::headless::HeadlessDisplays>();
-    }
+    std::unique_ptr<pp::x11::X11WindowSystem> windowSystem = pp::x11::connectWindowSystem();
+    pp::headless::HeadlessDisplays noScreens;
+    pp::Displays& displays = windowSystem ? static_cast<pp::Displays&>(*windowSystem) : noScreens;
 
     std::optional<std::uint32_t> wantedID;
     if (auto word = pp::option(words, "--display", 1)) wantedID = pp::displayNumber(word->front());
-    const pp::ScreenChoice choice = pp::chooseScreen(*displays, wantedID);
+    const pp::ScreenChoice choice = pp::chooseScreen(displays, wantedID);
     if (!choice.screen) {
         pp::writeLine(choice.error);
         pp::endProcess(1);
@@ -53,6 +65,5 @@ int main(int argc, char** argv)
     }
 
     const pp::Geometry geometry = pp::patchGeometry(words, screen);
-    (void)geometry;
-    pp::endProcess(0);
+    runPresenter(*windowSystem, screen, geometry);
 }
