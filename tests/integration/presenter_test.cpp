@@ -1,0 +1,291 @@
+// The presenter end to end: the real binary under Xvfb and a dummy-driver Xorg, pixels read back from
+// the server right after each reply, input injected with xdotool.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "presenter_session.hpp"
+
+namespace pp::test {
+namespace {
+
+const std::set<std::string> REPORT_KEYS = {"platform", "display_id", "name",     "pixels",   "size_mm",
+                                           "patch_mm", "position",   "shift_mm", "profile",  "surround",
+                                           "paint",    "gamma_table"};
+
+std::set<std::string> keysOf(const nlohmann::json& object)
+{
+    std::set<std::string> keys;
+    for (const auto& [key, value] : object.items()) keys.insert(key);
+    return keys;
+}
+
+std::pair<double, double> fractions(const std::string& positionLine)
+{
+    std::istringstream words(positionLine.substr(std::string("position ").size()));
+    double x = 0, y = 0;
+    words >> x >> y;
+    return {x, y};
+}
+
+struct Depth : ::testing::TestWithParam<int> {};
+
+TEST_P(Depth, GreetsWithTheReportAndShowsExactFlatColours)
+{
+    auto server = XServer::startXvfb({.width = 1024, .height = 700, .depth = GetParam()});
+    PresenterSession session(*server);
+    ASSERT_EQ(session.greeting().rfind("ready {", 0), 0u) << session.greeting();
+    const auto report = session.report();
+    EXPECT_EQ(keysOf(report), REPORT_KEYS);
+    EXPECT_EQ(report["pixels"], nlohmann::json::array({1024, 700}));
+    EXPECT_EQ(report["paint"], "dither");
+
+    // Right after the greeting the start-up picture is up: a black surround.
+    EXPECT_EQ(session.pixel(1000, 5), (Rgb{0, 0, 0}));
+    ASSERT_EQ(session.ask("mode flat").rfind("mode flat window_bits 8 screen_bits ", 0), 0u);
+    const int top = GetParam() == 30 ? 1023 : 255;
+    const auto level = [&](int c) { return GetParam() == 30 ? (c << 2) | (c >> 6) : c; };
+    for (auto [r, g, b] : {std::tuple{200, 100, 50}, std::tuple{1, 254, 128}, std::tuple{300, -5, 20}}) {
+        ASSERT_EQ(session.ask("rgb " + std::to_string(r) + " " + std::to_string(g) + " " + std::to_string(b))
+                      .rfind("painted ", 0),
+                  0u);
+        const auto clamp = [&](int c) { return c < 0 ? 0 : c > 255 ? top : level(c); };
+        EXPECT_EQ(session.pixel(512, 350), (Rgb{clamp(r), clamp(g), clamp(b)}));
+    }
+    ASSERT_EQ(session.ask("surround 20 40 60"), "surround");
+    EXPECT_EQ(session.pixel(1000, 5), (Rgb{level(20), level(40), level(60)}));
+    EXPECT_EQ(session.child().errorOutput(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Xvfb, Depth, ::testing::Values(24, 30));
+
+TEST(DeepMode, OnATenBitScreenShowsRoundedTenBitValuesAndFlatShowsReplicatedLevels)
+{
+    auto server = XServer::startXvfb({.width = 640, .height = 480, .depth = 30});
+    PresenterSession session(*server);
+    ASSERT_EQ(session.ask("mode deep"), "mode deep window_bits 16 screen_bits 10 layer RGBA16Uint");
+    for (int c : {0, 1, 2, 3, 64, 100, 127, 128, 200, 254, 255}) {
+        const std::string value = std::to_string(c);
+        session.ask("rgb " + value + " " + value + " " + value);
+        const int ten = static_cast<int>(std::lround(c / 255.0 * 1023));
+        EXPECT_EQ(session.pixel(320, 240), (Rgb{ten, ten, ten})) << c;
+    }
+    ASSERT_EQ(session.ask("mode flat"), "mode flat window_bits 8 screen_bits 10 layer RGBA8Uint");
+    for (int c : {1, 2, 100, 254}) {
+        const std::string value = std::to_string(c);
+        session.ask("rgb " + value + " " + value + " " + value);
+        const int replicated = (c << 2) | (c >> 6);
+        EXPECT_EQ(session.pixel(320, 240), (Rgb{replicated, replicated, replicated})) << c;
+    }
+}
+
+// Checks that the square around (cx, cy) shows the tile for red 127.25, anchored at the bottom-left.
+void expectDitherAt(const PresenterSession& session, int cx, int cy, int screenHeight)
+{
+    const auto block = session.area(cx - 8, cy - 8, 16, 16);
+    int upper = 0;
+    for (int y = cy - 8; y < cy + 8; ++y) {
+        for (int x = cx - 8; x < cx + 8; ++x) {
+            const Rgb p = block.at(x, y);
+            const int b = BAYER_MATRIX[tileRow(y, screenHeight) / 2][(x % 16) / 2];
+            ASSERT_EQ(p.r, b < 16 ? 128 : 127) << "at " << x << "," << y;
+            EXPECT_EQ(p.g, 64);
+            EXPECT_EQ(p.b, 10);
+            upper += p.r == 128;
+        }
+    }
+    EXPECT_EQ(upper, 64);  // 16 of the 64 matrix cells, each 2 x 2 pixels
+}
+
+TEST(DitherMode, ThePatternIsAnchoredAtTheBottomLeftCornerBeforeAndAfterAMove)
+{
+    // 1000 rows: not a multiple of 16, so the anchoring shows.
+    auto server = XServer::startXvfb({.width = 1200, .height = 1000});
+    PresenterSession session(*server);
+    ASSERT_EQ(session.ask("rgb 127.25 64 10").rfind("painted ", 0), 0u);
+    expectDitherAt(session, 600, 500, 1000);
+    ASSERT_EQ(session.ask("move 0.4037 0.3011"), "moved");
+    expectDitherAt(session, static_cast<int>(1200 * 0.4037), static_cast<int>(1000 * 0.3011), 1000);
+}
+
+TEST(Burst, TwoCommandsInOneWriteAreAnsweredInOrderEachAfterItsPicture)
+{
+    auto server = XServer::startXvfb({.width = 800, .height = 600});
+    PresenterSession session(*server);
+    session.ask("mode flat");
+    for (int round = 0; round < 5; ++round) {
+        const int s = 10 + round, p = 100 + round;
+        session.child().write("surround " + std::to_string(s) + " 0 0\nrgb " + std::to_string(p) + " 0 0\n");
+        ASSERT_EQ(session.child().readLine().value_or(""), "surround");
+        EXPECT_EQ(session.pixel(790, 5).r, s);
+        ASSERT_EQ(session.child().readLine().value_or("").rfind("painted ", 0), 0u);
+        EXPECT_EQ(session.pixel(400, 300).r, p);
+    }
+}
+
+TEST(Window, CoversExactlyTheChosenOutputOfTwo)
+{
+    if (!haveProgram("Xorg")) GTEST_SKIP() << "Xorg is not installed";
+    auto server = XServer::startXorgDummy({{1280, 800, 300, 200}, {1600, 1000, 400, 250}});
+    // DUMMY1 stands right of DUMMY0: (1280, 0, 1600, 1000). Ask for it by its output id.
+    const std::string id = server->output("xrandr --verbose --current | grep -A1 \"^DUMMY1 connected\" | "
+                                          "sed -n \"s/.*Identifier: 0x//p\"");
+    const unsigned number = static_cast<unsigned>(std::stoul(id, nullptr, 16));
+    PresenterSession session(*server, {"--display", std::to_string(number)});
+    ASSERT_EQ(session.greeting().rfind("ready ", 0), 0u);
+    const auto report = session.report();
+    EXPECT_EQ(keysOf(report), REPORT_KEYS);
+    EXPECT_EQ(report["display_id"], number);
+    EXPECT_EQ(report["size_mm"], nlohmann::json::array({400, 250}));
+    EXPECT_EQ(report["pixels"], nlohmann::json::array({1600, 1000}));
+    EXPECT_EQ(report["gamma_table"][0].size(), 256u);
+
+    ASSERT_EQ(session.ask("surround 30 60 90"), "surround");
+    const Rgb surround{30, 60, 90};
+    // Inside each edge the window; outside it DUMMY0 (left) or no output at all (below).
+    EXPECT_EQ(session.pixel(1280, 10), surround);
+    EXPECT_NE(session.pixel(1279, 10), surround);
+    EXPECT_EQ(session.pixel(2879, 10), surround);
+    EXPECT_EQ(session.pixel(2879, 999), surround);
+    EXPECT_NE(session.pixel(2000, 1000), surround);
+    EXPECT_EQ(session.pixel(1280, 0), surround);
+    // 4 pixels per millimetre: the 65 mm patch is 260 pixels wide, centred at (2080, 500).
+    session.ask("mode flat");
+    session.ask("rgb 255 255 255");
+    EXPECT_EQ(session.pixel(2080, 500), (Rgb{255, 255, 255}));
+    EXPECT_EQ(session.pixel(2080 - 127, 500), (Rgb{255, 255, 255}));
+    EXPECT_EQ(session.pixel(2080 - 135, 500), surround);
+}
+
+class Input : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!haveProgram("xdotool")) GTEST_SKIP() << "xdotool is not installed";
+        server = XServer::startXvfb({.width = 1000, .height = 800});
+        session = std::make_unique<PresenterSession>(*server);
+        ASSERT_EQ(session->greeting().rfind("ready ", 0), 0u);
+    }
+    void xdotool(const std::string& args) { ASSERT_EQ(server->run("xdotool " + args), 0) << args; }
+    // The next line, which must come before the reply to an "info" asked afterwards.
+    std::string nextEventLine()
+    {
+        return session->child().readLine(5s).value_or("<none>");
+    }
+    // Whether no event line came: the reply to "info" is the very next line.
+    void expectNoEventLine()
+    {
+        std::this_thread::sleep_for(200ms);
+        EXPECT_EQ(session->ask("info").rfind("info ", 0), 0u);
+    }
+    std::unique_ptr<XServer> server;
+    std::unique_ptr<PresenterSession> session;
+    // Without a physical size the patch is half the screen height: ppmm = 400 / 65.
+    const double ppmm = 400.0 / 65;
+};
+
+TEST_F(Input, ArrowsNudgeFiveMillimetresAndOneWithShiftOnlyWithTheMarkOn)
+{
+    xdotool("key Right");
+    expectNoEventLine();
+    ASSERT_EQ(session->ask("mark on"), "mark on");
+    xdotool("key Right");
+    const auto right = fractions(nextEventLine());
+    EXPECT_NEAR(right.first, 0.5 + 5 * ppmm / 1000, 1e-5);
+    EXPECT_NEAR(right.second, 0.5, 1e-5);
+    xdotool("key shift+Up");
+    const auto up = fractions(nextEventLine());
+    EXPECT_NEAR(up.first, right.first, 1e-5);
+    EXPECT_NEAR(up.second, 0.5 - ppmm / 800, 1e-5);
+    xdotool("key Left Down");
+    const auto left = fractions(nextEventLine());
+    const auto down = fractions(nextEventLine());
+    EXPECT_NEAR(left.first, 0.5, 1e-5);
+    EXPECT_NEAR(down.second, up.second + 5 * ppmm / 800, 1e-5);
+    ASSERT_EQ(session->ask("mark off"), "mark off");
+    xdotool("key Left");
+    expectNoEventLine();
+}
+
+TEST_F(Input, ADragWritesOnePositionLineAndAClickWritesKeySpace)
+{
+    ASSERT_EQ(session->ask("mark on"), "mark on");
+    xdotool("mousemove 500 400 mousedown 1 mousemove 550 400 mousemove 600 400 mouseup 1");
+    const std::string line = nextEventLine();
+    ASSERT_EQ(line.rfind("position ", 0), 0u) << line;
+    EXPECT_NEAR(fractions(line).first, 0.6, 1e-5);
+    EXPECT_NEAR(fractions(line).second, 0.5, 1e-5);
+    expectNoEventLine();
+    xdotool("mousemove 600 400 click 1");
+    EXPECT_EQ(nextEventLine(), "key space");
+    const auto report = nlohmann::json::parse(session->ask("info").substr(5));
+    EXPECT_NEAR(double(report["position"][0]), 0.6, 1e-5);
+}
+
+TEST_F(Input, ReturnSpaceAndKeypadEnterSignalAndEscapeCloses)
+{
+    for (const char* key : {"Return", "space", "KP_Enter"}) {
+        xdotool(std::string("key ") + key);
+        EXPECT_EQ(nextEventLine(), "key space") << key;
+    }
+    xdotool("key a Tab F1");
+    expectNoEventLine();
+    xdotool("key Escape");
+    EXPECT_EQ(nextEventLine(), "closed");
+    EXPECT_EQ(session->child().wait(), 0);
+    EXPECT_EQ(session->child().errorOutput(), "");
+}
+
+TEST(Ending, EndOfInputAndQuitExitWithStatusZeroAndNothingMore)
+{
+    auto server = XServer::startXvfb({.width = 640, .height = 480});
+    {
+        PresenterSession session(*server);
+        session.ask("rgb 1 2 3");
+        session.child().closeInput();
+        EXPECT_EQ(session.child().readRest(), "");
+        EXPECT_EQ(session.child().wait(), 0);
+    }
+    {
+        PresenterSession session(*server);
+        session.child().write("quit now\nrgb 1 2 3\n");
+        EXPECT_EQ(session.child().readRest(), "");
+        EXPECT_EQ(session.child().wait(), 0);
+        EXPECT_EQ(session.child().errorOutput(), "");
+    }
+    {
+        // A last line without a line feed is still answered.
+        PresenterSession session(*server);
+        session.child().write("surround 1 1 1");
+        session.child().closeInput();
+        EXPECT_EQ(session.child().readRest(), "surround\n");
+        EXPECT_EQ(session.child().wait(), 0);
+    }
+}
+
+TEST(Ending, AControllerThatStopsReadingNeitherCrashesNorHangsThePresenter)
+{
+    auto server = XServer::startXvfb({.width = 640, .height = 480});
+    PresenterSession session(*server);
+    session.child().closeOutput();
+    for (int i = 0; i < 50; ++i) session.child().write("rgb " + std::to_string(i) + " 0 0\ninfo\n");
+    session.child().write("quit\n");
+    EXPECT_EQ(session.child().wait(20s), 0);
+    EXPECT_EQ(session.child().errorOutput(), "");
+}
+
+TEST(Ending, ALostDisplayEndsWithStatusOne)
+{
+    auto server = XServer::startXvfb({.width = 640, .height = 480});
+    PresenterSession session(*server);
+    ASSERT_EQ(session.greeting().rfind("ready ", 0), 0u);
+    kill(server->pid(), SIGKILL);
+    EXPECT_EQ(session.child().readLine().value_or(""), "error display connection lost");
+    EXPECT_EQ(session.child().wait(), 1);
+}
+
+}  // namespace
+}  // namespace pp::test
