@@ -6,6 +6,9 @@
 #include "app/geometry.hpp"
 #include "app/options.hpp"
 #include "app/startup.hpp"
+#include "display/profile_assignment.hpp"
+#include "display/profile_state.hpp"
+#include "platform/colord/colord_colour_management.hpp"
 #include "platform/headless/headless_displays.hpp"
 #include "platform/x11/x11_displays.hpp"
 #include "protocol/line_output.hpp"
@@ -45,9 +48,18 @@ int main(int argc, char** argv)
 
     const pp::RoadChoice road = pp::chooseRoad(allWords);
     switch (road.road) {
-    case pp::Road::profileState:
-    case pp::Road::assign:
-        pp::endProcess(0);
+    case pp::Road::profileState: {
+        const auto colour = pp::colord::connectColourManagement();
+        const pp::RoadOutcome outcome = pp::profileStateRoad(*colour, screen);
+        pp::writeLine(outcome.line);
+        pp::endProcess(outcome.status);
+    }
+    case pp::Road::assign: {
+        const auto colour = pp::colord::connectColourManagement();
+        const pp::RoadOutcome outcome = pp::assignmentRoad(*colour, screen, road.assignValue);
+        pp::writeLine(outcome.line);
+        pp::endProcess(outcome.status);
+    }
     case pp::Road::presenter:
         break;
     }
