@@ -9,8 +9,10 @@ namespace pp {
 std::optional<std::string> assignedProfilePath(const std::string& value)
 {
     if (value == "none") return std::nullopt;
+    // The empty text names the current directory itself, as a file URL made from it would.
     std::error_code error;
-    const std::filesystem::path path = std::filesystem::absolute(value, error);
+    const std::filesystem::path path =
+        value.empty() ? std::filesystem::current_path(error) : std::filesystem::absolute(value, error);
     if (error) return value;
     return path.string();
 }
