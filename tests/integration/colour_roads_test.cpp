@@ -106,6 +106,16 @@ TEST_F(ColourRoads, AnAssignedSampleIsTheCustomProfileAndColordsDefault)
     EXPECT_EQ(fileBytes(colord->userStore() + "/AdobeRGB1998.icc"), fileBytes(ADOBE_SAMPLE));
 }
 
+TEST_F(ColourRoads, AssigningTheFactoryProfileMakesItTheCustomOne)
+{
+    EXPECT_EQ(run({"--assign", BLUISH_SAMPLE}).output, "assigned\n");
+    const std::string id = headerProfileId(BLUISH_SAMPLE);
+    EXPECT_EQ(state(), (Json{{"display_id", outputId}, {"custom", {{id, BLUISH_SAMPLE}}}, {"factory", Json::object()}}));
+    EXPECT_EQ(colord->deviceProfiles(device), std::vector<std::string>{id});
+    EXPECT_EQ(run({"--assign", BLUISH_SAMPLE}).output, "assigned\n");  // already the custom one
+    EXPECT_EQ(colord->deviceProfiles(device), std::vector<std::string>{id});
+}
+
 TEST_F(ColourRoads, TheAssignmentSurvivesARestartOfColord)
 {
     ASSERT_EQ(run({"--assign", ADOBE_SAMPLE}).output, "assigned\n");

@@ -179,11 +179,20 @@ struct ColordColourManagement::State {
 
     bool assignProfile(CdDevice* device, const std::filesystem::path& path, CallDeadline& deadline)
     {
-        // The copy in the user's store is what the desktop makes known again after a restart.
-        std::filesystem::path file = path;
-        if (auto store = userIccStore()) {
-            if (auto kept = keepInStore(path, *store)) file = *kept;
+        // The copy in the user's store is what the desktop makes known again after a restart; one
+        // made for an assignment that fails is taken away again.
+        std::optional<KeptCopy> kept;
+        if (auto store = userIccStore()) kept = keepInStore(path, *store);
+        const bool assigned = assignFile(device, kept ? kept->path : path, deadline);
+        if (!assigned && kept && kept->made) {
+            std::error_code ignored;
+            std::filesystem::remove(kept->path, ignored);
         }
+        return assigned;
+    }
+
+    bool assignFile(CdDevice* device, const std::filesystem::path& file, CallDeadline& deadline)
+    {
         Ref<CdProfile> profile = profileFor(file, deadline);
         if (!profile) return false;
         const auto current = relation(device, profile.get(), deadline);

@@ -69,7 +69,7 @@ std::optional<std::filesystem::path> userIccStore()
     return std::filesystem::path(home) / ".local" / "share" / "icc";
 }
 
-std::optional<std::filesystem::path> keepInStore(const std::filesystem::path& source,
+std::optional<KeptCopy> keepInStore(const std::filesystem::path& source,
                                                  const std::filesystem::path& store)
 {
     const auto bytes = fileBytes(source);
@@ -81,13 +81,13 @@ std::optional<std::filesystem::path> keepInStore(const std::filesystem::path& so
     constexpr int MAX_NAMES = 1000;
     for (int number = 1; number <= MAX_NAMES; ++number) {
         const std::filesystem::path candidate = store / numberedName(source.filename(), number);
-        if (writeNewFile(candidate, *bytes)) return candidate;
+        if (writeNewFile(candidate, *bytes)) return KeptCopy{candidate, true};
         if (!std::filesystem::is_regular_file(candidate, error)) {
             // Neither writable as a new file nor an existing file: a folder or an unwritable store.
             if (std::filesystem::exists(candidate, error)) continue;
             return std::nullopt;
         }
-        if (fileBytes(candidate) == bytes) return candidate;
+        if (fileBytes(candidate) == bytes) return KeptCopy{candidate, false};
     }
     return std::nullopt;
 }

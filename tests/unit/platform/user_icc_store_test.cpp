@@ -86,18 +86,18 @@ TEST_F(Store, CopiesTheFileIntoAStoreItMakes)
 {
     const auto source = write(root_ / "src" / "panel.icc", "profile bytes");
     const auto kept = keepInStore(source, store_);
-    ASSERT_TRUE(kept);
-    EXPECT_EQ(*kept, store_ / "panel.icc");
-    EXPECT_EQ(read(*kept), "profile bytes");
+    EXPECT_EQ(kept, (KeptCopy{store_ / "panel.icc", true}));
+    EXPECT_EQ(read(store_ / "panel.icc"), "profile bytes");
     EXPECT_EQ(read(source), "profile bytes");
 }
 
 TEST_F(Store, ReusesACopyWithTheSameBytes)
 {
     const auto source = write(root_ / "src" / "panel.icc", "profile bytes");
-    ASSERT_EQ(keepInStore(source, store_), store_ / "panel.icc");
-    EXPECT_EQ(keepInStore(source, store_), store_ / "panel.icc");
-    EXPECT_EQ(keepInStore(store_ / "panel.icc", store_), store_ / "panel.icc");  // a file already in the store
+    ASSERT_EQ(keepInStore(source, store_), (KeptCopy{store_ / "panel.icc", true}));
+    EXPECT_EQ(keepInStore(source, store_), (KeptCopy{store_ / "panel.icc", false}));
+    // A file already in the store is its own copy.
+    EXPECT_EQ(keepInStore(store_ / "panel.icc", store_), (KeptCopy{store_ / "panel.icc", false}));
     EXPECT_EQ(filesInStore(), 1u);
 }
 
@@ -108,10 +108,10 @@ TEST_F(Store, NeverOverwritesAFileWithOtherBytes)
     fs::create_directories(root_ / "src" / "a");
     fs::create_directories(root_ / "src" / "b");
     const auto first = write(root_ / "src" / "a" / "panel.icc", "first");
-    EXPECT_EQ(keepInStore(first, store_), store_ / "panel-2.icc");
+    EXPECT_EQ(keepInStore(first, store_), (KeptCopy{store_ / "panel-2.icc", true}));
     const auto second = write(root_ / "src" / "b" / "panel.icc", "second");
-    EXPECT_EQ(keepInStore(second, store_), store_ / "panel-3.icc");
-    EXPECT_EQ(keepInStore(first, store_), store_ / "panel-2.icc");  // found again, not copied again
+    EXPECT_EQ(keepInStore(second, store_), (KeptCopy{store_ / "panel-3.icc", true}));
+    EXPECT_EQ(keepInStore(first, store_), (KeptCopy{store_ / "panel-2.icc", false}));  // found, not copied again
     EXPECT_EQ(read(store_ / "panel.icc"), "someone else's profile");
     EXPECT_EQ(read(store_ / "panel-2.icc"), "first");
     EXPECT_EQ(read(store_ / "panel-3.icc"), "second");
@@ -122,7 +122,7 @@ TEST_F(Store, AFolderInTheWayIsPassedOver)
 {
     fs::create_directories(store_ / "panel.icc");
     const auto source = write(root_ / "src" / "panel.icc", "bytes");
-    EXPECT_EQ(keepInStore(source, store_), store_ / "panel-2.icc");
+    EXPECT_EQ(keepInStore(source, store_), (KeptCopy{store_ / "panel-2.icc", true}));
 }
 
 TEST_F(Store, NothingIsKeptWhenTheSourceCannotBeReadOrTheStoreNotMade)
