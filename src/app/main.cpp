@@ -6,6 +6,10 @@
 #include "app/geometry.hpp"
 #include "app/options.hpp"
 #include "app/startup.hpp"
+#include "display/profile_assignment.hpp"
+#include "display/profile_name.hpp"
+#include "display/profile_state.hpp"
+#include "platform/colord/colord_colour_management.hpp"
 #include "platform/headless/headless_displays.hpp"
 #include "platform/x11/x11_window_system.hpp"
 #include "protocol/command_reader.hpp"
@@ -17,13 +21,17 @@ namespace {
 // Covers the screen, starts the command reader and serves the event loop; never returns.
 [[noreturn]] void runPresenter(pp::WindowSystem& system, const pp::Screen& screen, const pp::Geometry& geometry)
 {
+    // The status report names the display's profile afresh each time it is built.
+    pp::ColourManagement* colour = pp::colord::connectColourManagement().release();
+    auto profile = [&system, colour, screen] { return pp::profileName(system, colour, screen); };
+
     std::unique_ptr<pp::Window> window = system.createWindow(screen);
     if (!window) {
         pp::writeLine("error no window on screen " + std::to_string(screen.number));
         pp::endProcess(1);
     }
     // Lives until the process ends: the reader thread and the loop refer to it.
-    auto* presenter = new pp::Presenter(*window, system, screen, geometry);
+    auto* presenter = new pp::Presenter(*window, system, screen, geometry, pp::ProcessHooks{}, profile);
     if (!pp::startCommandReader(STDIN_FILENO, *presenter, system.mainLoop())) {
         pp::writeLine("error no command reader");
         pp::endProcess(1);
@@ -57,9 +65,18 @@ int main(int argc, char** argv)
 
     const pp::RoadChoice road = pp::chooseRoad(allWords);
     switch (road.road) {
-    case pp::Road::profileState:
-    case pp::Road::assign:
-        pp::endProcess(0);
+    case pp::Road::profileState: {
+        const auto colour = pp::colord::connectColourManagement();
+        const pp::RoadOutcome outcome = pp::profileStateRoad(*colour, screen);
+        pp::writeLine(outcome.line);
+        pp::endProcess(outcome.status);
+    }
+    case pp::Road::assign: {
+        const auto colour = pp::colord::connectColourManagement();
+        const pp::RoadOutcome outcome = pp::assignmentRoad(*colour, screen, road.assignValue);
+        pp::writeLine(outcome.line);
+        pp::endProcess(outcome.status);
+    }
     case pp::Road::presenter:
         break;
     }

@@ -1,0 +1,15 @@
+// The name of the display's colour space for the status report's "profile" member.
+#pragma once
+
+#include <string>
+
+#include "platform/platform.hpp"
+
+namespace pp {
+
+// The description of the ICC profile the window system advertises for the screen; else the title
+// of the default profile of the screen's colour-management device (when `colour` is given); else "".
+// An advertised profile that cannot be read, or has no description, counts as none.
+std::string profileName(Displays& displays, ColourManagement* colour, const Screen& screen);
+
+}  // namespace pp

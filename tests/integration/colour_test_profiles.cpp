@@ -1,0 +1,36 @@
+#include "colour_test_profiles.hpp"
+
+#include <lcms2.h>
+
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace pp::test {
+
+void writeOwnProfile(const std::string& path, const std::string& description)
+{
+    cmsHPROFILE profile = cmsCreate_sRGBProfile();
+    cmsMLU* text = cmsMLUalloc(nullptr, 1);
+    cmsMLUsetASCII(text, "en", "US", description.c_str());
+    cmsWriteTag(profile, cmsSigProfileDescriptionTag, text);
+    cmsMLUfree(text);
+    cmsMD5computeID(profile);
+    const bool saved = cmsSaveProfileToFile(profile, path.c_str());
+    cmsCloseProfile(profile);
+    if (!saved) throw std::runtime_error("cannot write " + path);
+}
+
+std::vector<std::uint8_t> fileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes)
+{
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace pp::test

@@ -1,0 +1,152 @@
+// The status report's "profile" text on a real X server and a private colord.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <xcb/randr.h>
+
+#include <cstring>
+
+#include "child_process.hpp"
+#include "colour_test_profiles.hpp"
+#include "display/profile_name.hpp"
+#include "platform/colord/colord_colour_management.hpp"
+#include "platform/x11/x11_displays.hpp"
+#include "private_colord.hpp"
+#include "x_server.hpp"
+
+namespace pp::test {
+namespace {
+
+const char* ADOBE_NAME = "Compatible with Adobe RGB (1998)";
+
+// One X server, one colord and one client of each for the whole suite: the process keeps its
+// first connection to the system bus.
+class ProfileNameOnX : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        server = XServer::startXvfb({.width = 640, .height = 480}).release();
+        colord = PrivateColord::start().release();
+        colord->createDisplayDevice("screen");
+        for (const auto& [name, value] : colord->environment()) setenv(name.c_str(), value.c_str(), 1);
+        connection = x11::connectToServer(server->display().c_str());
+        displays = new x11::X11Displays(connection);
+        colour = colord::connectColourManagement().release();
+    }
+    static void TearDownTestSuite()
+    {
+        delete colour;
+        delete displays;
+        xcb_disconnect(connection);
+        delete colord;
+        delete server;
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(connection);
+        const auto screens = displays->screens();
+        ASSERT_EQ(screens.size(), 1u);
+        screen = screens[0];
+        advertiseOnOutput({});
+        advertiseOnRoot({});
+        assignWithBinary("none");
+    }
+
+    static xcb_atom_t iccAtom()
+    {
+        const char* name = "_ICC_PROFILE";
+        auto* r = xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
+        const xcb_atom_t atom = r ? r->atom : xcb_atom_t{XCB_ATOM_NONE};
+        free(r);
+        return atom;
+    }
+
+    static void sync()
+    {
+        free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+    }
+
+    // Sets (or with no bytes deletes) the output's _ICC_PROFILE property, as a colour daemon does.
+    void advertiseOnOutput(const std::vector<std::uint8_t>& bytes)
+    {
+        if (bytes.empty()) {
+            xcb_randr_delete_output_property(connection, screen.number, iccAtom());
+        } else {
+            xcb_randr_change_output_property(connection, screen.number, iccAtom(), XCB_ATOM_CARDINAL, 8,
+                                             XCB_PROP_MODE_REPLACE, static_cast<std::uint32_t>(bytes.size()),
+                                             bytes.data());
+        }
+        sync();
+    }
+
+    // Sets (or deletes) the root window's _ICC_PROFILE, the older place for the main screen's profile.
+    void advertiseOnRoot(const std::vector<std::uint8_t>& bytes)
+    {
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+        if (bytes.empty()) {
+            xcb_delete_property(connection, root, iccAtom());
+        } else {
+            xcb_change_property(connection, XCB_PROP_MODE_REPLACE, root, iccAtom(), XCB_ATOM_CARDINAL, 8,
+                                static_cast<std::uint32_t>(bytes.size()), bytes.data());
+        }
+        sync();
+    }
+
+    void assignWithBinary(const std::string& value)
+    {
+        auto env = colord->environment();
+        env["DISPLAY"] = server->display();
+        const auto result = runToEnd({"--assign", value}, env, std::chrono::seconds(60));
+        ASSERT_EQ(result.output, "assigned\n") << value;
+    }
+
+    std::string name() { return profileName(*displays, colour, screen); }
+
+    static XServer* server;
+    static PrivateColord* colord;
+    static xcb_connection_t* connection;
+    static x11::X11Displays* displays;
+    static ColourManagement* colour;
+    Screen screen;
+};
+
+XServer* ProfileNameOnX::server = nullptr;
+PrivateColord* ProfileNameOnX::colord = nullptr;
+xcb_connection_t* ProfileNameOnX::connection = nullptr;
+x11::X11Displays* ProfileNameOnX::displays = nullptr;
+ColourManagement* ProfileNameOnX::colour = nullptr;
+
+TEST_F(ProfileNameOnX, FollowsTheProfileAdvertisedOnTheOutput)
+{
+    advertiseOnOutput(fileBytes(ADOBE_SAMPLE));
+    EXPECT_EQ(name(), ADOBE_NAME);
+    advertiseOnOutput(fileBytes(SRGB_SAMPLE));
+    EXPECT_EQ(name(), "sRGB");
+}
+
+TEST_F(ProfileNameOnX, TheRootsProfileNamesTheMainScreenUnlessTheOutputHasOne)
+{
+    advertiseOnRoot(fileBytes(BLUISH_SAMPLE));
+    EXPECT_EQ(name(), "Blue");
+    advertiseOnOutput(fileBytes(SRGB_SAMPLE));
+    EXPECT_EQ(name(), "sRGB");
+}
+
+TEST_F(ProfileNameOnX, WithoutAnAdvertisedProfileColordsDefaultNamesTheScreen)
+{
+    EXPECT_EQ(name(), "");  // the device has no profile yet
+    assignWithBinary(ADOBE_SAMPLE);
+    EXPECT_EQ(name(), ADOBE_NAME);
+    advertiseOnOutput(fileBytes(SRGB_SAMPLE));
+    EXPECT_EQ(name(), "sRGB");
+    advertiseOnOutput(std::vector<std::uint8_t>(3000, 'x'));  // no profile: as if none were advertised
+    EXPECT_EQ(name(), ADOBE_NAME);
+    EXPECT_EQ(profileName(*displays, nullptr, screen), "");
+    assignWithBinary("none");
+    advertiseOnOutput({});
+    EXPECT_EQ(name(), "");
+}
+
+}  // namespace
+}  // namespace pp::test
