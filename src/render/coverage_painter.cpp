@@ -62,6 +62,26 @@ private:
     cairo_t* cr_;
 };
 
+// `text` as valid UTF-8 for Pango, which warns on standard error about anything else: every invalid
+// sequence and every NUL byte becomes U+FFFD.
+std::string validText(const std::string& text)
+{
+    std::string noNul;
+    noNul.reserve(text.size());
+    for (char ch : text) {
+        if (ch == '\0') {
+            noNul += "\xEF\xBF\xBD";
+        } else {
+            noNul += ch;
+        }
+    }
+    if (g_utf8_validate(noNul.data(), static_cast<gssize>(noNul.size()), nullptr)) return noNul;
+    gchar* valid = g_utf8_make_valid(noNul.data(), static_cast<gssize>(noNul.size()));
+    std::string result(valid);
+    g_free(valid);
+    return result;
+}
+
 }  // namespace
 
 // The font map, its context and one layout per text size, made once and used for every frame.
@@ -103,8 +123,8 @@ struct CoveragePainter::Fonts {
             pango_font_description_free(face);
             layouts.emplace_back(sizePx, l);
         }
-        const char* current = pango_layout_get_text(l);
-        if (text != current) pango_layout_set_text(l, text.data(), static_cast<int>(text.size()));
+        const std::string valid = validText(text);
+        if (valid != pango_layout_get_text(l)) pango_layout_set_text(l, valid.data(), static_cast<int>(valid.size()));
         pango_layout_get_extents(l, &ink, &logical);
         return l;
     }

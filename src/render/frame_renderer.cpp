@@ -28,7 +28,8 @@ Rgb16 colourLevels(const std::array<double, 3>& c)
 
 // What persists between frames: the fonts, the masks' memory and the compositor's rows.
 struct FrameRenderer::Surfaces {
-    int width;
+    Surfaces(int width, int height) : width(width), height(height) {}
+    int width;  // the size the renderer was made for; each frame is drawn at its target's own size
     int height;
     int bits = 8;
     CoveragePainter painter;
@@ -36,9 +37,7 @@ struct FrameRenderer::Surfaces {
     CoverageMask hint, caption, patch, mark;
 };
 
-FrameRenderer::FrameRenderer(int width, int height) : surfaces_(new Surfaces{width, height, 8, {}, {}, {}, {}, {}, {}})
-{
-}
+FrameRenderer::FrameRenderer(int width, int height) : surfaces_(std::make_unique<Surfaces>(width, height)) {}
 
 FrameRenderer::~FrameRenderer() = default;
 

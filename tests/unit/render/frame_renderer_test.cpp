@@ -249,6 +249,16 @@ TEST(FrameRenderer, EmptyCaptionDrawsNothingEvenAfterACaption)
     EXPECT_TRUE(rowsWith(without, 0, W, 0, H - 40, isGrey).empty());  // only the hint is grey
 }
 
+TEST(FrameRenderer, CaptionThatIsNotUtf8IsDrawnWithoutAWordOnStandardError)
+{
+    PatchView view = viewWithPatch(CENTRED, {0, 0, 200}, "flat");
+    view.caption = std::string("bad \xff\xfe byte and \0 NUL", 24);
+    ::testing::internal::CaptureStderr();
+    const Frame f = render(view);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_FALSE(rowsWith(f, 0, W, 0, H - 175 - 10, isGrey).empty());
+}
+
 TEST(FrameRenderer, PatchDrawnOverTheHintCoversIt)
 {
     const Frame f = render(viewWithPatch({-100, -60, 400, 200}, {0, 0, 200}, "flat"));
