@@ -182,7 +182,8 @@ void CoveragePainter::mark(CoverageMask& mask, double cx, double cy, double arm,
                            double lineWidth, int frameWidth, int frameHeight)
 {
     const double reach = std::max({arm, dot, ring}) + lineWidth / 2 + 1;
-    if (!(arm >= 0 && dot >= 0 && ring >= 0 && lineWidth > 0) || !drawable({cx - reach, cx + reach, cy - reach, cy + reach})
+    if (!(arm >= 0 && dot >= 0 && ring >= 0 && lineWidth > 0)
+        || !drawable({cx - reach, cx + reach, cy - reach, cy + reach})
         || !resetMask(mask, cx - reach, cy - reach, cx + reach, cy + reach, frameWidth, frameHeight)) {
         mask.width = mask.height = 0;
         return;

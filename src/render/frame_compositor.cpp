@@ -47,8 +47,8 @@ void applyLayer(const CoverageLayer& layer, int y, int frameHeight, int lo, int 
         const int tileRow = ((y - frameHeight) % TILE_SIDE + TILE_SIDE) % TILE_SIDE;
         const std::uint8_t* bytes = layer.tile->data() + tileRow * TILE_SIDE * 4;
         for (int i = 0; i < TILE_SIDE; ++i) {
-            fills[i] = {static_cast<std::uint16_t>(bytes[i * 4] * 257), static_cast<std::uint16_t>(bytes[i * 4 + 1] * 257),
-                        static_cast<std::uint16_t>(bytes[i * 4 + 2] * 257)};
+            auto sample = [&](int channel) { return static_cast<std::uint16_t>(bytes[i * 4 + channel] * 257); };
+            fills[i] = {sample(0), sample(1), sample(2)};
         }
     } else {
         std::fill(std::begin(fills), std::end(fills), layer.colour);
@@ -73,11 +73,11 @@ void writeRun(const Rgb16* row, int lo, int hi, std::uint32_t* out)
 
 void writeRun(const Rgb16* row, int lo, int hi, std::uint32_t* out, int bits, PixelFormat format)
 {
-    const bool ten = format == PixelFormat::xrgb2101010;
+    constexpr auto ten = PixelFormat::xrgb2101010, eight = PixelFormat::xrgb8888;
     if (bits == 16) {
-        ten ? writeRun<16, PixelFormat::xrgb2101010>(row, lo, hi, out) : writeRun<16, PixelFormat::xrgb8888>(row, lo, hi, out);
+        format == ten ? writeRun<16, ten>(row, lo, hi, out) : writeRun<16, eight>(row, lo, hi, out);
     } else {
-        ten ? writeRun<8, PixelFormat::xrgb2101010>(row, lo, hi, out) : writeRun<8, PixelFormat::xrgb8888>(row, lo, hi, out);
+        format == ten ? writeRun<8, ten>(row, lo, hi, out) : writeRun<8, eight>(row, lo, hi, out);
     }
 }
 
