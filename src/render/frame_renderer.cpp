@@ -1,18 +1,44 @@
 #include "render/frame_renderer.hpp"
 
-#include <algorithm>
-#include <cmath>
+#include <array>
+
+#include "render/coverage_painter.hpp"
+#include "render/dither_tile.hpp"
+#include "render/frame_compositor.hpp"
+#include "render/sample_levels.hpp"
 
 namespace pp {
+namespace {
 
-// Placeholder drawing until the full picture lands: the surround alone.
+constexpr const char* HINT_TEXT = "Esc - stop";
+constexpr double HINT_SIZE = 13;
+constexpr Point HINT_CORNER{24, 18};  // the hint's text box, lower-left corner, view points
+constexpr double CAPTION_SIZE = 18;
+constexpr double CAPTION_GAP = 24;
+constexpr double MARK_LINE_WIDTH = 2;
+constexpr double TEXT_GREY = 0.35;
+constexpr std::array<double, 3> MARK_RED{0.75, 0.1, 0.1};
+
+Rgb16 colourLevels(const std::array<double, 3>& c)
+{
+    return {level16(c[0]), level16(c[1]), level16(c[2])};
+}
+
+}  // namespace
+
+// What persists between frames: the fonts, the masks' memory and the compositor's rows.
 struct FrameRenderer::Surfaces {
-    int width;
+    Surfaces(int width, int height) : width(width), height(height) {}
+    int width;  // the size the renderer was made for; each frame is drawn at its target's own size
     int height;
     int bits = 8;
+    CoveragePainter painter;
+    FrameCompositor compositor;
+    CoverageMask hint, caption, patch, mark;
 };
 
-FrameRenderer::FrameRenderer(int width, int height) : surfaces_(new Surfaces{width, height}) {}
+FrameRenderer::FrameRenderer(int width, int height) : surfaces_(std::make_unique<Surfaces>(width, height)) {}
+
 FrameRenderer::~FrameRenderer() = default;
 
 void FrameRenderer::setSurfaceBits(int bits)
@@ -25,21 +51,47 @@ int FrameRenderer::surfaceBits() const
     return surfaces_->bits;
 }
 
+// Draws surround, hint, caption, patch and mark, in that order; view points (y up) become frame pixels
+// (y down) here, one point per pixel.
 void FrameRenderer::render(const PatchView& view, const FrameBuffer& target)
 {
-    auto level = [](double c) {
-        if (!(c > 0)) return 0u;
-        return static_cast<unsigned>(std::floor(std::min(255.0, c)));
-    };
-    const unsigned r = level(view.surround[0]), g = level(view.surround[1]), b = level(view.surround[2]);
-    std::uint32_t pixel = (r << 16) | (g << 8) | b;
-    if (target.format == PixelFormat::xrgb2101010) {
-        auto ten = [](unsigned v) { return (v << 2) | (v >> 6); };
-        pixel = (ten(r) << 20) | (ten(g) << 10) | ten(b);
+    Surfaces& s = *surfaces_;
+    const int w = target.width, h = target.height;
+    auto frameY = [h](double viewY) { return h - viewY; };
+
+    const Rect& p = view.patch;
+    const double cx = p.x + p.width / 2, cy = p.y + p.height / 2;
+    const double ring = view.markRing();
+    const double arm = ring + MARK_ARM_MM * view.ppmm;
+
+    s.painter.text(s.hint, HINT_TEXT, HINT_SIZE, HINT_CORNER.x, frameY(HINT_CORNER.y), w, h);
+
+    if (view.caption.empty()) {
+        s.caption.width = s.caption.height = 0;
+    } else {
+        const double captionWidth = s.painter.textWidth(view.caption, CAPTION_SIZE);
+        const double base = view.mark ? cy + arm : p.y + p.height;
+        s.painter.text(s.caption, view.caption, CAPTION_SIZE, cx - captionWidth / 2, frameY(base + CAPTION_GAP), w, h);
     }
-    for (int y = 0; y < target.height; ++y) {
-        std::fill_n(target.pixels + static_cast<std::ptrdiff_t>(y) * target.stride, target.width, pixel);
+
+    s.painter.ellipse(s.patch, p.x, frameY(p.y + p.height), p.width, p.height, w, h);
+
+    if (view.mark) {
+        s.painter.mark(s.mark, cx, frameY(cy), arm, MARK_DOT_MM * view.ppmm, ring, MARK_LINE_WIDTH, w, h);
+    } else {
+        s.mark.width = s.mark.height = 0;
     }
+
+    const std::uint16_t grey = unitLevel16(TEXT_GREY);
+    const DitherTile tile = ditherTile(view.rgb);
+    const bool dither = view.mode == "dither";
+    const std::array<CoverageLayer, 4> layers{{
+        {&s.hint, {grey, grey, grey}, nullptr},
+        {&s.caption, {grey, grey, grey}, nullptr},
+        {&s.patch, colourLevels(view.rgb), dither ? &tile : nullptr},
+        {&s.mark, {unitLevel16(MARK_RED[0]), unitLevel16(MARK_RED[1]), unitLevel16(MARK_RED[2])}, nullptr},
+    }};
+    s.compositor.compose(target, colourLevels(view.surround), layers, s.bits);
 }
 
 }  // namespace pp

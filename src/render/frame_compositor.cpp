@@ -1,0 +1,141 @@
+#include "render/frame_compositor.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace pp {
+namespace {
+
+// Runs closer than this are composed as one: a few surround pixels cost less than another run.
+constexpr int MERGE_GAP = 8;
+
+std::uint64_t eightBytes(const std::uint8_t* p)
+{
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Appends the runs of nonzero coverage in `cov` (of `width` bytes, starting at frame column `x0`).
+void appendRuns(const std::uint8_t* cov, int width, int x0, std::vector<std::pair<int, int>>& runs)
+{
+    int x = 0;
+    while (x < width) {
+        while (x + 8 <= width && eightBytes(cov + x) == 0) x += 8;
+        while (x < width && cov[x] == 0) ++x;
+        if (x >= width) break;
+        const int start = x;
+        while (x + 8 <= width && eightBytes(cov + x) == ~std::uint64_t{0}) x += 8;
+        while (x < width && cov[x] != 0) ++x;
+        runs.emplace_back(x0 + start, x0 + x);
+    }
+}
+
+std::uint16_t blend(std::uint32_t under, std::uint32_t over, std::uint32_t coverage)
+{
+    return static_cast<std::uint16_t>((over * coverage + under * (255 - coverage) + 127) / 255);
+}
+
+// Lays `layer` over `row` (indexed by frame column) on columns [lo, hi) of frame row `y`.
+void applyLayer(const CoverageLayer& layer, int y, int frameHeight, int lo, int hi, Rgb16* row)
+{
+    const CoverageMask& mask = *layer.mask;
+    const std::uint8_t* cov = mask.row(y) - mask.x;
+    Rgb16 fills[TILE_SIDE];
+    if (layer.tile) {
+        // The tile's bottom row lies on the frame's bottom row; its top row is stored first.
+        const int tileRow = ((y - frameHeight) % TILE_SIDE + TILE_SIDE) % TILE_SIDE;
+        const std::uint8_t* bytes = layer.tile->data() + tileRow * TILE_SIDE * 4;
+        for (int i = 0; i < TILE_SIDE; ++i) {
+            auto sample = [&](int channel) { return static_cast<std::uint16_t>(bytes[i * 4 + channel] * 257); };
+            fills[i] = {sample(0), sample(1), sample(2)};
+        }
+    } else {
+        std::fill(std::begin(fills), std::end(fills), layer.colour);
+    }
+    for (int x = lo; x < hi; ++x) {
+        const std::uint32_t m = cov[x];
+        if (m == 0) continue;
+        const Rgb16 fill = fills[x % TILE_SIDE];
+        if (m == 255) {
+            row[x] = fill;
+        } else {
+            row[x] = {blend(row[x].r, fill.r, m), blend(row[x].g, fill.g, m), blend(row[x].b, fill.b, m)};
+        }
+    }
+}
+
+template <int BITS, PixelFormat FORMAT>
+void writeRun(const Rgb16* row, int lo, int hi, std::uint32_t* out)
+{
+    for (int x = lo; x < hi; ++x) out[x] = screenPixel(row[x], BITS, FORMAT);
+}
+
+void writeRun(const Rgb16* row, int lo, int hi, std::uint32_t* out, int bits, PixelFormat format)
+{
+    constexpr auto ten = PixelFormat::xrgb2101010, eight = PixelFormat::xrgb8888;
+    if (bits == 16) {
+        format == ten ? writeRun<16, ten>(row, lo, hi, out) : writeRun<16, eight>(row, lo, hi, out);
+    } else {
+        format == ten ? writeRun<8, ten>(row, lo, hi, out) : writeRun<8, eight>(row, lo, hi, out);
+    }
+}
+
+}  // namespace
+
+void FrameCompositor::compose(const FrameBuffer& target, Rgb16 surround, std::span<const CoverageLayer> layers,
+                              int surfaceBits)
+{
+    if (!target.pixels || target.width <= 0 || target.height <= 0 || target.stride < target.width) return;
+    const std::uint32_t background = screenPixel(surround, surfaceBits, target.format);
+    // One row by value, the others copied from it: the copy runs at about twice the speed of the loop.
+    std::fill_n(target.pixels, target.width, background);
+    for (int y = 1; y < target.height; ++y) {
+        std::memcpy(target.pixels + static_cast<std::ptrdiff_t>(y) * target.stride, target.pixels,
+                    static_cast<std::size_t>(target.width) * sizeof(std::uint32_t));
+    }
+
+    int top = target.height, bottom = 0;
+    for (const auto& layer : layers) {
+        if (!layer.mask || layer.mask->empty()) continue;
+        top = std::min(top, layer.mask->y);
+        bottom = std::max(bottom, layer.mask->y + layer.mask->height);
+    }
+    row_.resize(target.width);
+    for (int y = top; y < std::min(bottom, target.height); ++y) {
+        auto covers = [y, &target](const CoverageLayer& layer) {
+            const CoverageMask* m = layer.mask;
+            return m && !m->empty() && y >= m->y && y < m->y + m->height && m->x >= 0
+                   && m->x + m->width <= target.width;
+        };
+        runs_.clear();
+        for (const auto& layer : layers) {
+            if (covers(layer)) appendRuns(layer.mask->row(y), layer.mask->width, layer.mask->x, runs_);
+        }
+        if (runs_.empty()) continue;
+        std::sort(runs_.begin(), runs_.end());
+        std::size_t merged = 0;
+        for (std::size_t i = 1; i < runs_.size(); ++i) {
+            if (runs_[i].first <= runs_[merged].second + MERGE_GAP) {
+                runs_[merged].second = std::max(runs_[merged].second, runs_[i].second);
+            } else {
+                runs_[++merged] = runs_[i];
+            }
+        }
+        runs_.resize(merged + 1);
+
+        std::uint32_t* out = target.pixels + static_cast<std::ptrdiff_t>(y) * target.stride;
+        for (const auto& [a, b] : runs_) {
+            const int lo = a, hi = std::min(b, target.width);
+            std::fill(row_.begin() + lo, row_.begin() + hi, surround);
+            for (const auto& layer : layers) {
+                if (!covers(layer)) continue;
+                const int from = std::max(lo, layer.mask->x), to = std::min(hi, layer.mask->x + layer.mask->width);
+                if (from < to) applyLayer(layer, y, target.height, from, to, row_.data());
+            }
+            writeRun(row_.data(), lo, hi, out, surfaceBits, target.format);
+        }
+    }
+}
+
+}  // namespace pp

@@ -1,0 +1,285 @@
+#include "render/frame_renderer.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "render/dither_tile.hpp"
+
+namespace pp {
+namespace {
+
+struct Rgb {
+    int r = 0, g = 0, b = 0;
+    bool operator==(const Rgb&) const = default;
+};
+std::ostream& operator<<(std::ostream& os, const Rgb& c) { return os << c.r << "," << c.g << "," << c.b; }
+
+constexpr int W = 400;
+constexpr int H = 250;  // not a multiple of 16: the tile grid's anchoring shows
+
+// A frame in memory, read back pixel by pixel; `row` counts from the top, view y from the bottom.
+struct Frame {
+    int width, height, stride;
+    PixelFormat format;
+    std::vector<std::uint32_t> pixels;
+
+    Frame(int w = W, int h = H, PixelFormat f = PixelFormat::xrgb8888, int s = 0)
+        : width(w), height(h), stride(s ? s : w), format(f), pixels(std::size_t(stride) * h, 0xDEADBEEF) {}
+    FrameBuffer buffer() { return {pixels.data(), width, height, stride, format}; }
+    std::uint32_t raw(int x, int row) const { return pixels[std::size_t(row) * stride + x]; }
+    Rgb at(int x, int row) const  // 0-255, or 0-1023 on a 10-bit frame
+    {
+        const std::uint32_t p = raw(x, row);
+        if (format == PixelFormat::xrgb2101010) return {int(p >> 20 & 1023), int(p >> 10 & 1023), int(p & 1023)};
+        return {int(p >> 16 & 255), int(p >> 8 & 255), int(p & 255)};
+    }
+    Rgb atView(double x, double y) const { return at(int(std::floor(x)), height - 1 - int(std::floor(y))); }
+};
+
+Frame render(const PatchView& view, int bits = 8, Frame frame = Frame())
+{
+    FrameRenderer renderer(frame.width, frame.height);
+    renderer.setSurfaceBits(bits);
+    renderer.render(view, frame.buffer());
+    return frame;
+}
+
+PatchView viewOf(Rect patch, std::array<double, 3> rgb = {0, 0, 0}, const char* mode = "dither")
+{
+    PatchView view(2.0);
+    view.patch = patch;
+    view.rgb = rgb;
+    view.mode = mode;
+    return view;
+}
+
+bool isGrey(Rgb c) { return c.r > 0 && c.r == c.g && c.g == c.b; }
+bool isRed(Rgb c) { return c.r > 60 && c.g < c.r / 3 && c.b < c.r / 3; }
+
+// The frame rows in [row0, row1) holding a pixel in columns [x0, x1) for which `pick` holds.
+template <typename Pick>
+std::vector<int> rowsWith(const Frame& f, int x0, int x1, int row0, int row1, Pick pick)
+{
+    std::vector<int> rows;
+    for (int row = row0; row < row1; ++row)
+        for (int x = x0; x < x1; ++x)
+            if (pick(f.at(x, row))) {
+                rows.push_back(row);
+                break;
+            }
+    return rows;
+}
+
+const Rect CENTRED{150, 75, 100, 100};
+const std::array<double, 3> FRACTIONS{127.3, 10.99, 254.5};
+
+TEST(FrameRenderer, InitialPictureIsBlackWithTheHintInTheBottomLeftCorner)
+{
+    const Frame f = render(viewOf(CENTRED));
+    int brightest = 0;
+    for (int row = 0; row < H; ++row)
+        for (int x = 0; x < W; ++x) {
+            const Rgb c = f.at(x, row);
+            if (c == Rgb{}) continue;
+            ASSERT_TRUE(isGrey(c) && x >= 22 && x < 110 && row >= H - 18 - 20 && row < H - 18)
+                << c << " at " << x << "," << row;
+            brightest = std::max(brightest, c.r);
+        }
+    EXPECT_EQ(brightest, 89);  // text grey 0.35 where a stem covers whole pixels
+    EXPECT_GE(rowsWith(f, 24, 100, H - 18 - 13, H - 18, isGrey).size(), 8u);
+}
+
+struct FillCase {
+    const char* mode;
+    std::array<double, 3> rgb, surround;
+    Rgb patch, around;
+};
+
+class Fill : public ::testing::TestWithParam<FillCase> {};
+
+TEST_P(Fill, ClampsEachComponentWhenDrawn)
+{
+    const FillCase& c = GetParam();
+    PatchView view = viewOf(CENTRED, c.rgb, c.mode);
+    view.surround = c.surround;
+    const Frame f = render(view, c.mode == std::string("deep") ? 16 : 8);
+    for (int d : {-30, 0, 30}) EXPECT_EQ(f.atView(200 + d, 125 - d), c.patch) << d;
+    EXPECT_EQ(f.atView(151, 76), c.around);  // inside the box, outside the ellipse
+    EXPECT_EQ(f.atView(W - 1, H - 1), c.around);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, Fill,
+                         ::testing::Values(FillCase{"flat", {300, -5, 20}, {0, 0, 0}, {255, 0, 20}, {0, 0, 0}},
+                                           FillCase{"deep", {300, -5, 20}, {-1, 256, 128}, {255, 0, 20}, {0, 255, 128}},
+                                           FillCase{"dither", {300, -5, 20}, {7, 8, 9}, {255, 0, 20}, {7, 8, 9}},
+                                           FillCase{"Dither", {12.5, 0, 0}, {0, 0, 0}, {13, 0, 0}, {0, 0, 0}}));
+
+TEST(FrameRenderer, DitherTileIsAnchoredAtTheBottomLeftCorner)
+{
+    // The tile's rectangle sits at the view origin, y up, its top row stored first: the pixel row k
+    // counted from the bottom shows tile row 15 - k mod 16.
+    const DitherTile tile = ditherTile(FRACTIONS);
+    for (int height : {250, 256, 263}) {
+        const Frame f = render(viewOf({100, -40, 200, 160}, FRACTIONS), 8, Frame(W, height));
+        for (int row = height - 100; row < height; ++row)
+            for (int x = 160; x < 240; ++x) {
+                const std::uint8_t* p = tile.data() + (15 - (height - 1 - row) % 16) * 64 + (x % 16) * 4;
+                ASSERT_EQ(f.at(x, row), (Rgb{p[0], p[1], p[2]})) << "height " << height << " at " << x << "," << row;
+            }
+    }
+}
+
+TEST(FrameRenderer, DitherPatternStaysPutWhenThePatchMoves)
+{
+    const Frame before = render(viewOf({100, 50, 120, 120}, FRACTIONS));
+    const Frame after = render(viewOf({105, 57, 120, 120}, FRACTIONS));
+    bool centreDiffers = false;
+    for (int y = 90; y < 150; ++y)
+        for (int x = 140; x < 200; ++x) {
+            ASSERT_EQ(before.atView(x, y), after.atView(x, y)) << x << "," << y;
+            centreDiffers |= y < 106 && x < 156 && !(before.atView(x + 20, y + 20) == after.atView(x + 25, y + 27));
+        }
+    EXPECT_TRUE(centreDiffers) << "the same part of the tile fell on the moved patch's centre";
+}
+
+TEST(FrameRenderer, RingRadiusUsesTheLargerSideOfThePatch)
+{
+    for (Rect patch : {Rect{100, 75, 200, 100}, Rect{150, 25, 100, 200}}) {
+        PatchView view = viewOf(patch);
+        view.mark = true;
+        const Frame f = render(view);
+        std::vector<double> red;  // distances along the diagonal, beyond the ellipse: only the ring is there
+        for (double t = 70; t < 170; t += 0.25)
+            if (isRed(f.atView(200 + t / std::sqrt(2.0), 125 + t / std::sqrt(2.0)))) red.push_back(t);
+        ASSERT_FALSE(red.empty());
+        EXPECT_NEAR(red.front(), 100 + 15 * 2.0, 2.5);
+        EXPECT_NEAR(red.back(), 100 + 15 * 2.0, 2.5);
+        EXPECT_TRUE(isRed(f.atView(200 + 158, 125)) && !isRed(f.atView(200 + 163, 125)));  // arm: R + 30
+        EXPECT_TRUE(isRed(f.atView(207, 132)) && !isRed(f.atView(214, 139)));                // dot: radius 10
+    }
+}
+
+TEST(FrameRenderer, CaptionSits24PointsAboveThePatchOrTheMarksArm)
+{
+    for (bool mark : {false, true}) {
+        PatchView view = viewOf({170, 20, 60, 50}, {0, 0, 200}, "flat");
+        view.caption = "CAPTION 24";
+        view.mark = mark;
+        const Frame f = render(view, 8, Frame(W, 400));
+        const int boxBottom = 400 - int((mark ? 45 + view.markRing() + 30 : 70) + 24);
+        const std::vector<int> rows = rowsWith(f, 100, 300, 0, boxBottom + 10, isGrey);
+        ASSERT_FALSE(rows.empty());
+        // Capitals and digits stand on the baseline, a few pixels above the text box's bottom.
+        EXPECT_TRUE(rows.back() < boxBottom && rows.back() >= boxBottom - 7) << rows.back() << " mark " << mark;
+        int left = W, right = 0;
+        for (int x = 100; x < 300; ++x)
+            if (!rowsWith(f, x, x + 1, rows.front(), rows.back() + 1, isGrey).empty()) {
+                left = std::min(left, x);
+                right = x;
+            }
+        EXPECT_NEAR((left + right + 1) / 2.0, 200, 3) << "centred over the patch";
+    }
+}
+
+TEST(FrameRenderer, EmptyCaptionDrawsNothingEvenAfterACaption)
+{
+    PatchView view = viewOf(CENTRED, {0, 60, 200}, "flat");
+    Frame without, with, again;
+    FrameRenderer renderer(W, H);
+    renderer.render(view, without.buffer());
+    view.caption = "Caption";
+    renderer.render(view, with.buffer());
+    view.caption = "";
+    renderer.render(view, again.buffer());
+    EXPECT_NE(with.pixels, without.pixels);
+    EXPECT_EQ(again.pixels, without.pixels);
+    EXPECT_TRUE(rowsWith(without, 0, W, 0, H - 40, isGrey).empty());
+}
+
+TEST(FrameRenderer, CaptionThatIsNotUtf8IsDrawnWithoutAWordOnStandardError)
+{
+    PatchView view = viewOf(CENTRED, {0, 0, 200}, "flat");
+    view.caption = std::string("bad \xff\xfe byte and \0 NUL", 24);
+    ::testing::internal::CaptureStderr();
+    const Frame f = render(view);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_FALSE(rowsWith(f, 0, W, 0, H - 175 - 10, isGrey).empty());
+}
+
+TEST(FrameRenderer, PatchDrawnOverTheHintCoversIt)
+{
+    const Frame f = render(viewOf({-100, -60, 400, 200}, {0, 0, 200}, "flat"));
+    for (int row = H - 40; row < H - 10; ++row)
+        for (int x = 15; x < 120; ++x) ASSERT_EQ(f.at(x, row), (Rgb{0, 0, 200})) << x << "," << row;
+}
+
+PatchView everything(const char* mode)
+{
+    PatchView view = viewOf({140.3, 60.7, 121.5, 90.25}, {127.25, 64.5, 10.75}, mode);
+    view.surround = {20.4, 30.6, 200.5};
+    view.caption = "Deep or flat";
+    view.mark = true;
+    return view;
+}
+
+TEST(FrameRenderer, DeepAndFlatGiveTheSamePixelsOnAnEightBitScreen)
+{
+    // Fractions, text and antialiased edges included: no pixel may differ.
+    EXPECT_EQ(render(everything("flat"), 8).pixels, render(everything("deep"), 16).pixels);
+}
+
+TEST(FrameRenderer, TenBitScreenGetsReplicatedLevelsFromEightBitsAndRoundedOnesFromSixteen)
+{
+    const Frame eight = render(everything("dither"), 8);
+    const Frame eightOnTen = render(everything("dither"), 8, Frame(W, H, PixelFormat::xrgb2101010));
+    const Frame deep = render(everything("deep"), 16);
+    const Frame deepOnTen = render(everything("deep"), 16, Frame(W, H, PixelFormat::xrgb2101010));
+    auto replicated = [](Rgb c) { return Rgb{c.r << 2 | c.r >> 6, c.g << 2 | c.g >> 6, c.b << 2 | c.b >> 6}; };
+    int brightestGrey = 0;
+    for (int row = 0; row < H; ++row)
+        for (int x = 0; x < W; ++x) {
+            ASSERT_EQ(eightOnTen.at(x, row), replicated(eight.at(x, row))) << x << "," << row;
+            const Rgb e = deep.at(x, row), t = deepOnTen.at(x, row);
+            for (auto [v8, v10] : {std::pair{e.r, t.r}, {e.g, t.g}, {e.b, t.b}})
+                ASSERT_NEAR(v10 / 1023.0, v8 / 255.0, 0.5 / 255 + 0.5 / 1023) << x << "," << row;
+            if (x < 200 && row > H - 40 && isGrey(t)) brightestGrey = std::max(brightestGrey, t.r);
+        }
+    EXPECT_EQ(brightestGrey, 358);  // the hint's grey, round(0.35 x 1023), not 89 replicated (357)
+}
+
+TEST(FrameRenderer, DeepFillsAreExactTo16Bits)
+{
+    auto ten = [](double c) { return int(std::lround(std::lround(c * 257) / 65535.0 * 1023)); };
+    FrameRenderer renderer(80, 60);
+    renderer.setSurfaceBits(16);
+    Frame f(80, 60, PixelFormat::xrgb2101010);
+    for (int k = 0; k <= 255 * 4; ++k) {
+        const double c = k / 4.0;  // whole levels and quarters; a whole level c reads round(c / 255 x 1023)
+        PatchView view = viewOf({20, 10, 40, 40}, {c, 255 - c, c}, "deep");
+        view.surround = {255 - c, c, 0};
+        renderer.render(view, f.buffer());
+        ASSERT_EQ(f.atView(40, 30), (Rgb{ten(c), ten(255 - c), ten(c)})) << c;
+        ASSERT_EQ(f.atView(75, 55), (Rgb{ten(255 - c), ten(c), 0})) << c;
+    }
+    EXPECT_EQ(ten(127.25), 510);  // the 8-bit surface shows 127 replicated: 509
+    const Frame flat =
+        render(viewOf({20, 10, 40, 40}, {127.25, 0, 0}, "flat"), 8, Frame(80, 60, PixelFormat::xrgb2101010));
+    EXPECT_EQ(flat.atView(40, 30).r, 509);
+}
+
+TEST(FrameRenderer, KeepsToTheRowsOfAPaddedTarget)
+{
+    PatchView view = everything("flat");
+    view.patch = {-20, -20, 120, 120};
+    for (int bits : {8, 16}) {
+        const Frame f = render(view, bits, Frame(W, H, PixelFormat::xrgb8888, W + 7));
+        for (int row = 0; row < H; ++row)
+            for (int x = W; x < W + 7; ++x) ASSERT_EQ(f.raw(x, row), 0xDEADBEEFu) << x << "," << row;
+    }
+}
+
+}  // namespace
+}  // namespace pp
