@@ -1,6 +1,7 @@
 #include "render/frame_compositor.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace pp {
@@ -81,6 +82,47 @@ void writeRun(const Rgb16* row, int lo, int hi, std::uint32_t* out, int bits, Pi
     }
 }
 
+// Blocks of this many pixels are tested for a single fully covering layer before composing pixel by pixel.
+constexpr int BLOCK = 8;
+constexpr std::size_t MAX_LAYERS = 8;
+constexpr int NO_LAYER = -1;
+constexpr int MIXED = -2;
+
+// The fill of `layer` on frame row `y`, by column modulo the tile side, as screen pixels.
+void solidFills(const CoverageLayer& layer, int y, int frameHeight, int bits, PixelFormat format,
+                std::array<std::uint32_t, TILE_SIDE>& out)
+{
+    if (!layer.tile) {
+        out.fill(screenPixel(layer.colour, bits, format));
+        return;
+    }
+    const int tileRow = ((y - frameHeight) % TILE_SIDE + TILE_SIDE) % TILE_SIDE;
+    const std::uint8_t* bytes = layer.tile->data() + tileRow * TILE_SIDE * 4;
+    for (int i = 0; i < TILE_SIDE; ++i) {
+        auto sample = [&](int channel) { return static_cast<std::uint16_t>(bytes[i * 4 + channel] * 257); };
+        out[static_cast<std::size_t>(i)] = screenPixel({sample(0), sample(1), sample(2)}, bits, format);
+    }
+}
+
+// For the block of BLOCK pixels at column x of row y: the index of the topmost layer that touches it
+// when that layer covers every pixel of it fully (what lies below is hidden), NO_LAYER when no layer
+// touches it, MIXED when it needs composing pixel by pixel.
+template <typename Covers>
+int topLayer(std::span<const CoverageLayer> layers, int x, int y, const Covers& covers)
+{
+    for (int i = static_cast<int>(layers.size()) - 1; i >= 0; --i) {
+        const CoverageLayer& layer = layers[static_cast<std::size_t>(i)];
+        if (!covers(layer)) continue;
+        const CoverageMask& mask = *layer.mask;
+        if (x + BLOCK <= mask.x || x >= mask.x + mask.width) continue;
+        if (x < mask.x || x + BLOCK > mask.x + mask.width) return MIXED;
+        const std::uint64_t bytes = eightBytes(mask.row(y) + (x - mask.x));
+        if (bytes == 0) continue;
+        return bytes == ~std::uint64_t{0} ? i : MIXED;
+    }
+    return NO_LAYER;
+}
+
 }  // namespace
 
 void FrameCompositor::compose(const FrameBuffer& target, Rgb16 surround, std::span<const CoverageLayer> layers,
@@ -125,15 +167,38 @@ void FrameCompositor::compose(const FrameBuffer& target, Rgb16 surround, std::sp
         runs_.resize(merged + 1);
 
         std::uint32_t* out = target.pixels + static_cast<std::ptrdiff_t>(y) * target.stride;
+        // Each layer's fill as the screen takes it, for the blocks a single layer covers fully.
+        std::array<std::array<std::uint32_t, TILE_SIDE>, MAX_LAYERS> solid{};
+        const std::size_t count = std::min(layers.size(), MAX_LAYERS);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (covers(layers[i])) solidFills(layers[i], y, target.height, surfaceBits, target.format, solid[i]);
+        }
         for (const auto& [a, b] : runs_) {
             const int lo = a, hi = std::min(b, target.width);
-            std::fill(row_.begin() + lo, row_.begin() + hi, surround);
-            for (const auto& layer : layers) {
-                if (!covers(layer)) continue;
-                const int from = std::max(lo, layer.mask->x), to = std::min(hi, layer.mask->x + layer.mask->width);
-                if (from < to) applyLayer(layer, y, target.height, from, to, row_.data());
+            for (int x = lo; x < hi;) {
+                const int end = std::min(x + BLOCK, hi);
+                if (end - x == BLOCK && layers.size() <= MAX_LAYERS) {
+                    // The topmost layer that touches the block decides it when it covers it fully.
+                    const int top = topLayer(layers, x, y, covers);
+                    if (top == NO_LAYER) {
+                        x = end;  // the surround, already in place
+                        continue;
+                    }
+                    if (top >= 0) {
+                        for (int i = x; i < end; ++i) out[i] = solid[static_cast<std::size_t>(top)][i % TILE_SIDE];
+                        x = end;
+                        continue;
+                    }
+                }
+                std::fill(row_.begin() + x, row_.begin() + end, surround);
+                for (const auto& layer : layers) {
+                    if (!covers(layer)) continue;
+                    const int from = std::max(x, layer.mask->x), to = std::min(end, layer.mask->x + layer.mask->width);
+                    if (from < to) applyLayer(layer, y, target.height, from, to, row_.data());
+                }
+                writeRun(row_.data(), x, end, out, surfaceBits, target.format);
+                x = end;
             }
-            writeRun(row_.data(), lo, hi, out, surfaceBits, target.format);
         }
     }
 }
