@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "child_process.hpp"
+#include "render/frame_renderer.hpp"
 #include "x_server.hpp"
 
 #ifndef PP_REFERENCE_PATH
@@ -56,6 +57,29 @@ std::vector<double> referenceTimes(const XServer& server, const char* how, int f
     // The first frames set up the server's side; leave them out as the presenter's warm-up is.
     if (times.size() > 10) times.erase(times.begin(), times.begin() + 10);
     return times;
+}
+
+// Median time to render a deep frame with the mark and a caption, in memory, at the given size.
+double deepFrameMs(int width, int height, pp::PixelFormat format)
+{
+    pp::PatchView view(height * 0.5 / 65);
+    const double side = height / 2.0;
+    view.patch = {width / 2.0 - side / 2, height / 2.0 - side / 2, side, side};
+    view.mode = "deep";
+    view.mark = true;
+    view.caption = "patch 17 of 250";
+    view.rgb = {127.25, 64.5, 10.75};
+    pp::FrameRenderer renderer(width, height);
+    renderer.setSurfaceBits(16);
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * height);
+    const pp::FrameBuffer target{pixels.data(), width, height, width, format};
+    std::vector<double> times;
+    for (int i = 0; i < 40; ++i) {
+        const auto start = Clock::now();
+        renderer.render(view, target);
+        times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    return percentiles(times).median;
 }
 
 }  // namespace
@@ -103,6 +127,8 @@ int main(int argc, char** argv)
                                     {"p90_ms", percentiles(times).p90},
                                     {"p99_ms", percentiles(times).p99}};
             }
+            caseReport["deep_frame_render_ms"] =
+                deepFrameMs(w, h, depth == 30 ? pp::PixelFormat::xrgb2101010 : pp::PixelFormat::xrgb8888);
             caseReport["peak_rss_mib"] = peakResidentMiB(presenter.pid());
             caseReport["frame_buffer_mib"] = w * h * 4 / 1048576.0;
             presenter.write("quit\n");
@@ -121,9 +147,10 @@ int main(int argc, char** argv)
                             present.median, upload.median, double(caseReport[mode]["ratio_to_present"]),
                             double(caseReport[mode]["ratio_to_upload"]));
             }
-            std::printf("%-10s %-5d start-up %.1f ms, peak resident %.1f MiB (one frame buffer %.1f MiB)\n",
+            std::printf("%-10s %-5d start-up %.1f ms, peak resident %.1f MiB (one frame buffer %.1f MiB), "
+                        "deep frame render %.2f ms\n",
                         size.c_str(), depth, startupMs, double(caseReport["peak_rss_mib"]),
-                        double(caseReport["frame_buffer_mib"]));
+                        double(caseReport["frame_buffer_mib"]), double(caseReport["deep_frame_render_ms"]));
             report.push_back(caseReport);
         }
     }
