@@ -111,6 +111,23 @@ TEST(DitherMode, ThePatternIsAnchoredAtTheBottomLeftCornerBeforeAndAfterAMove)
     expectDitherAt(session, static_cast<int>(1200 * 0.4037), static_cast<int>(1000 * 0.3011), 1000);
 }
 
+TEST(Move, APatchAtACornerShowsTheQuarterThatIsOnTheScreen)
+{
+    auto server = XServer::startXvfb({.width = 800, .height = 600});
+    PresenterSession session(*server);
+    session.ask("mode flat");
+    session.ask("rgb 250 200 150");
+    ASSERT_EQ(session.ask("move 0 0"), "moved");
+    EXPECT_EQ(session.pixel(0, 0), (Rgb{250, 200, 150}));
+    EXPECT_EQ(session.pixel(100, 100), (Rgb{250, 200, 150}));
+    EXPECT_EQ(session.pixel(400, 300), (Rgb{0, 0, 0}));
+    ASSERT_EQ(session.ask("move 2 -3"), "moved");  // clamped: the centre on the top-right corner
+    EXPECT_EQ(session.pixel(799, 0), (Rgb{250, 200, 150}));
+    EXPECT_EQ(session.pixel(0, 0), (Rgb{0, 0, 0}));
+    const auto report = nlohmann::json::parse(session.ask("info").substr(5));
+    EXPECT_EQ(report["position"], nlohmann::json::array({1, 0}));
+}
+
 TEST(Burst, TwoCommandsInOneWriteAreAnsweredInOrderEachAfterItsPicture)
 {
     auto server = XServer::startXvfb({.width = 800, .height = 600});
