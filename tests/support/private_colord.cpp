@@ -1,5 +1,7 @@
 #include "private_colord.hpp"
 
+#include "x_server.hpp"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -217,29 +219,9 @@ void PrivateColord::resumeColord()
 
 std::string PrivateColord::client(const std::string& command, int* status) const
 {
-    int fds[2];
-    if (pipe(fds) != 0) throw std::runtime_error("pipe");
-    const pid_t pid = fork();
-    if (pid == 0) {
-        setenv("DBUS_SYSTEM_BUS_ADDRESS", address_.c_str(), 1);
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, 0);
-        dup2(fds[1], 1);
-        dup2(null, 2);
-        close(fds[0]);
-        close(fds[1]);
-        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(fds[1]);
     std::string text;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
-    close(fds[0]);
-    int result = 0;
-    waitpid(pid, &result, 0);
-    if (status) *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
+    const int result = runShell(command, "DBUS_SYSTEM_BUS_ADDRESS", address_, &text);
+    if (status) *status = result;
     return text;
 }
 

@@ -190,16 +190,13 @@ std::unique_ptr<XServer> XServer::startXorgDummy(const std::vector<DummyOutput>&
     return server;
 }
 
-namespace {
-
-// Runs `command` under /bin/sh with DISPLAY set; its standard output when `capture`, else discarded.
-int shell(const std::string& display, const std::string& command, std::string* capture)
+int runShell(const std::string& command, const std::string& name, const std::string& value, std::string* capture)
 {
     int fds[2];
     if (pipe(fds) != 0) return -1;
     const pid_t pid = fork();
     if (pid == 0) {
-        setenv("DISPLAY", display.c_str(), 1);
+        setenv(name.c_str(), value.c_str(), 1);
         const int null = open("/dev/null", O_RDWR);
         dup2(null, 0);
         dup2(capture ? fds[1] : null, 1);
@@ -221,17 +218,15 @@ int shell(const std::string& display, const std::string& command, std::string* c
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-}  // namespace
-
 int XServer::run(const std::string& command) const
 {
-    return shell(display_, command, nullptr);
+    return runShell(command, "DISPLAY", display_, nullptr);
 }
 
 std::string XServer::output(const std::string& command) const
 {
     std::string text;
-    shell(display_, command, &text);
+    runShell(command, "DISPLAY", display_, &text);
     return text;
 }
 

@@ -52,6 +52,10 @@ private:
     std::string folder_;
 };
 
+// Runs `command` under /bin/sh with the variable `name` set to `value`; its exit status. Standard
+// output goes into `capture` when given, else nowhere; standard error nowhere.
+int runShell(const std::string& command, const std::string& name, const std::string& value, std::string* capture);
+
 // Whether a program is on PATH.
 bool haveProgram(const std::string& name);
 
