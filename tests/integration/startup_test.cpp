@@ -1,6 +1,8 @@
 // The start-up failures and fallbacks of the real binary under a real X server.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "child_process.hpp"
 #include "x_server.hpp"
 
@@ -40,9 +42,14 @@ TEST_F(StartupUnderXvfb, AnUnusableDisplayWordSelectsTheMainScreen)
     const std::vector<std::vector<std::string>> cases = {
         {"--display", "abc"}, {"--display"}, {"--display", "4294967296"}, {"--display", "7x"},
         {"--display", " 7"}, {"--mm", "50", "--display"}, {"--display", "-1"}};
+    // The main screen's number, as the greeting of a run without --display gives it.
+    const auto plain = runToEnd({}, env());
+    ASSERT_EQ(plain.output.rfind("ready {", 0), 0u) << plain.output;
+    const auto mainId = nlohmann::json::parse(plain.output.substr(6))["display_id"];
     for (const auto& args : cases) {
         const auto result = runToEnd(args, env());
-        EXPECT_EQ(result.output.rfind("error", 0), std::string::npos) << args.back() << ": " << result.output;
+        ASSERT_EQ(result.output.rfind("ready {", 0), 0u) << args.back() << ": " << result.output;
+        EXPECT_EQ(nlohmann::json::parse(result.output.substr(6))["display_id"], mainId) << args.back();
         EXPECT_EQ(result.status, 0) << args.back();
         EXPECT_EQ(result.errors, "");
     }
