@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: build test unit integration demo bench clean deps
+.PHONY: build test unit integration demo bench sanitize clean deps
 
 deps:
 	@scripts/install-deps
@@ -28,5 +28,11 @@ demo: build
 bench: build
 	scripts/bench
 
+# The tests again on a debug build with the address and undefined-behaviour sanitizers.
+sanitize: deps
+	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DPP_SANITIZE=ON -DBUILD_TESTING=ON
+	cmake --build build-sanitize -j $(JOBS)
+	cd build-sanitize && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp ctest --output-on-failure -j $(JOBS)
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-sanitize

@@ -202,7 +202,8 @@ TEST(FrameRenderer, EmptyCaptionDrawsNothingEvenAfterACaption)
 TEST(FrameRenderer, CaptionThatIsNotUtf8IsDrawnWithoutAWordOnStandardError)
 {
     PatchView view = viewOf(CENTRED, {0, 0, 200}, "flat");
-    view.caption = std::string("bad \xff\xfe byte and \0 NUL", 24);
+    static constexpr char CAPTION[] = "bad \xff\xfe byte and \0 NUL";
+    view.caption = std::string(CAPTION, sizeof CAPTION - 1);
     ::testing::internal::CaptureStderr();
     const Frame f = render(view);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
