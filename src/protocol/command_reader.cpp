@@ -11,6 +11,7 @@ namespace pp {
 void runCommandReader(int inputFd, CommandSet& commands, const ProcessHooks& hooks)
 {
     hooks.write(commands.greeting());
+    commands.greeted();
     LineReader lines(inputFd);
     while (auto bytes = lines.next()) {
         const Reply reply = commands.answer(repairedUtf8(*bytes));

@@ -30,6 +30,11 @@ std::string CommandSet::greeting()
     return "ready " + report;
 }
 
+void CommandSet::greeted()
+{
+    loop_.runOnMain([&] { presenter_.openEventLines(); });
+}
+
 Reply CommandSet::answer(std::string_view line)
 {
     const auto command = splitCommand(line);

@@ -29,6 +29,9 @@ public:
     // "ready " followed by the status report, taken on the main thread.
     std::string greeting();
 
+    // Tells the presenter that the greeting is out, so that event lines held until then follow it.
+    void greeted();
+
     // The answer to one input line (terminator removed, valid UTF-8). A rejected command changes
     // nothing and hands nothing over.
     Reply answer(std::string_view line);

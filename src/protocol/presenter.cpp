@@ -59,8 +59,25 @@ Presenter::Presenter(Window& window, Displays& displays, Screen screen, Geometry
 void Presenter::carryOut(const InputOutcome& outcome)
 {
     if (outcome.repaint) window_.setNeedsDisplay();
-    if (outcome.line) hooks_.write(*outcome.line);
+    if (outcome.end) {
+        // Esc ends the run at once, greeted or not: whatever is held goes out before "closed".
+        openEventLines();
+    }
+    if (outcome.line) {
+        if (eventLinesOpen_) {
+            hooks_.write(*outcome.line);
+        } else {
+            heldLines_.push_back(*outcome.line);
+        }
+    }
     if (outcome.end) hooks_.end(0);
+}
+
+void Presenter::openEventLines()
+{
+    eventLinesOpen_ = true;
+    for (const auto& line : heldLines_) hooks_.write(line);
+    heldLines_.clear();
 }
 
 void Presenter::pointer(const PointerEvent& event)

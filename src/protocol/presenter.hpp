@@ -4,6 +4,7 @@
 #include <array>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/geometry.hpp"
 #include "input/input_outcome.hpp"
@@ -51,6 +52,10 @@ public:
     // Renders the view into the window's frame and presents it, now.
     void redraw();
 
+    // The greeting has been written: event lines held back until now are written, in order, and
+    // later ones at once. The greeting is the first line of the run, whatever the person does meanwhile.
+    void openEventLines();
+
     const PatchView& view() const { return view_; }
     bool cursorHidden() const { return pointer_.cursorHidden(); }
 
@@ -66,6 +71,8 @@ private:
     PatchView view_;
     FrameRenderer renderer_;
     PointerVisibility pointer_;
+    bool eventLinesOpen_ = false;
+    std::vector<std::string> heldLines_;
 };
 
 // The patch rectangle centred at fractions (fx, fy) of the screen, y from the top, with the start-up

@@ -144,6 +144,33 @@ TEST(CommandLoop, PersonsDragAndNudgeShowInTheNextReport)
     EXPECT_EQ(run.written[2].presents, run.written[1].presents + 1);  // the loop painted the drag
 }
 
+TEST(EventLines, AreHeldUntilTheGreetingIsOutThenWrittenInOrder)
+{
+    std::vector<std::string> lines;
+    std::vector<int> ends;
+    Stage stage{ProcessHooks{[&](std::string_view line) { lines.emplace_back(line); },
+                             [&](int status) { ends.push_back(status); }}};
+    stage.presenter.key(KeyEvent{"Return", false});
+    stage.presenter.pointer(PointerEvent{PointerEvent::Kind::release, {10, 10}});
+    EXPECT_TRUE(lines.empty());
+    stage.presenter.openEventLines();
+    EXPECT_EQ(lines, (std::vector<std::string>{"key space", "key space"}));
+    stage.presenter.key(KeyEvent{"space", false});
+    EXPECT_EQ(lines.size(), 3u);
+}
+
+TEST(EventLines, EscapeBeforeTheGreetingStillWritesWhatIsHeldThenClosed)
+{
+    std::vector<std::string> lines;
+    std::vector<int> ends;
+    Stage stage{ProcessHooks{[&](std::string_view line) { lines.emplace_back(line); },
+                             [&](int status) { ends.push_back(status); }}};
+    stage.presenter.key(KeyEvent{"KP_Enter", false});
+    stage.presenter.key(KeyEvent{"Escape", false});
+    EXPECT_EQ(lines, (std::vector<std::string>{"key space", "closed"}));
+    EXPECT_EQ(ends, std::vector<int>{0});
+}
+
 // A forked presenter with the real line output and process end. Its standard input and output are
 // pipes; a control pipe injects events: 'S' the space key, 'C' a click, 'E' Escape.
 struct ChildPresenter {
@@ -221,11 +248,11 @@ TEST(CommandLoopProcess, EventLinesFallOnlyBetweenWholeRepliesAndEndOfInputExits
             writeAll(child.control, "SC");
         }
     });
-    // A person may act before the window is announced; the greeting still comes before every reply.
+    // A person may act before the window is announced; the greeting is still the first line, and the
+    // lines of those early events follow it.
     std::size_t answered = 0;
     int signals = 0, signalsAmidReplies = 0;
-    auto greeting = child.readLine();
-    for (; greeting == "key space"; greeting = child.readLine()) ++signals;
+    const auto greeting = child.readLine();
     ASSERT_TRUE(greeting && greeting->starts_with("ready {")) << greeting.value_or("(none)");
     while (answered < replies.size() || signals < 2 * rounds) {
         const auto line = child.readLine();
