@@ -69,7 +69,7 @@ double deepFrameMs(int width, int height, pp::PixelFormat format)
     view.mark = true;
     view.caption = "patch 17 of 250";
     view.rgb = {127.25, 64.5, 10.75};
-    pp::FrameRenderer renderer(width, height);
+    pp::FrameRenderer renderer;
     renderer.setSurfaceBits(16);
     std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * height);
     const pp::FrameBuffer target{pixels.data(), width, height, width, format};

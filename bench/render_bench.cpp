@@ -42,7 +42,7 @@ void renderFrame(benchmark::State& state, Size s, std::string mode, pp::PixelFor
 {
     std::vector<std::uint32_t> pixels(static_cast<std::size_t>(s.width) * s.height);
     const pp::FrameBuffer target{pixels.data(), s.width, s.height, s.width, format};
-    pp::FrameRenderer renderer(s.width, s.height);
+    pp::FrameRenderer renderer;
     renderer.setSurfaceBits(mode == "deep" ? 16 : 8);
     pp::PatchView view = benchView(s, mode, overlays);
     int frame = 0;

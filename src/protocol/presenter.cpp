@@ -12,11 +12,6 @@ namespace pp {
 
 namespace {
 
-int pixelsOf(double points)
-{
-    return std::isfinite(points) && points > 0 ? static_cast<int>(std::lround(points)) : 0;
-}
-
 double placedFraction(double f)
 {
     if (std::isnan(f)) return 0.5;
@@ -49,7 +44,6 @@ Presenter::Presenter(Window& window, Displays& displays, Screen screen, Geometry
       hooks_(std::move(hooks)),
       profileName_(std::move(profileName)),
       view_(geometry_.ppmm),
-      renderer_(pixelsOf(geometry_.sw), pixelsOf(geometry_.sh)),
       pointer_(window, true)
 {
     view_.patch = geometry_.patchRect;

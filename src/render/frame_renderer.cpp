@@ -28,16 +28,13 @@ Rgb16 colourLevels(const std::array<double, 3>& c)
 
 // What persists between frames: the fonts, the masks' memory and the compositor's rows.
 struct FrameRenderer::Surfaces {
-    Surfaces(int width, int height) : width(width), height(height) {}
-    int width;  // the size the renderer was made for; each frame is drawn at its target's own size
-    int height;
     int bits = 8;
     CoveragePainter painter;
     FrameCompositor compositor;
     CoverageMask hint, caption, patch, mark;
 };
 
-FrameRenderer::FrameRenderer(int width, int height) : surfaces_(std::make_unique<Surfaces>(width, height)) {}
+FrameRenderer::FrameRenderer() : surfaces_(std::make_unique<Surfaces>()) {}
 
 FrameRenderer::~FrameRenderer() = default;
 

@@ -11,8 +11,8 @@ namespace pp {
 // Main thread only. Holds the drawing surfaces between frames; every frame is drawn whole.
 class FrameRenderer {
 public:
-    // A renderer for a view of `width` x `height` points (one point is one pixel).
-    FrameRenderer(int width, int height);
+    // Each frame is drawn at its target's size, one point per pixel.
+    FrameRenderer();
     ~FrameRenderer();
     FrameRenderer(const FrameRenderer&) = delete;
     FrameRenderer& operator=(const FrameRenderer&) = delete;

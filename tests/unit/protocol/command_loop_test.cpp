@@ -144,12 +144,16 @@ TEST(CommandLoop, PersonsDragAndNudgeShowInTheNextReport)
     EXPECT_EQ(run.written[2].presents, run.written[1].presents + 1);  // the loop painted the drag
 }
 
-TEST(EventLines, AreHeldUntilTheGreetingIsOutThenWrittenInOrder)
-{
+// A stage whose presenter records the lines it writes and the ends it asks for.
+struct EventLines : ::testing::Test {
     std::vector<std::string> lines;
     std::vector<int> ends;
-    Stage stage{ProcessHooks{[&](std::string_view line) { lines.emplace_back(line); },
-                             [&](int status) { ends.push_back(status); }}};
+    Stage stage{ProcessHooks{[this](std::string_view line) { lines.emplace_back(line); },
+                             [this](int status) { ends.push_back(status); }}};
+};
+
+TEST_F(EventLines, AreHeldUntilTheGreetingIsOutThenWrittenInOrder)
+{
     stage.presenter.key(KeyEvent{"Return", false});
     stage.presenter.pointer(PointerEvent{PointerEvent::Kind::release, {10, 10}});
     EXPECT_TRUE(lines.empty());
@@ -159,12 +163,8 @@ TEST(EventLines, AreHeldUntilTheGreetingIsOutThenWrittenInOrder)
     EXPECT_EQ(lines.size(), 3u);
 }
 
-TEST(EventLines, EscapeBeforeTheGreetingStillWritesWhatIsHeldThenClosed)
+TEST_F(EventLines, EscapeBeforeTheGreetingStillWritesWhatIsHeldThenClosed)
 {
-    std::vector<std::string> lines;
-    std::vector<int> ends;
-    Stage stage{ProcessHooks{[&](std::string_view line) { lines.emplace_back(line); },
-                             [&](int status) { ends.push_back(status); }}};
     stage.presenter.key(KeyEvent{"KP_Enter", false});
     stage.presenter.key(KeyEvent{"Escape", false});
     EXPECT_EQ(lines, (std::vector<std::string>{"key space", "closed"}));

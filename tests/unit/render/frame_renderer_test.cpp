@@ -41,7 +41,7 @@ struct Frame {
 
 Frame render(const PatchView& view, int bits = 8, Frame frame = Frame())
 {
-    FrameRenderer renderer(frame.width, frame.height);
+    FrameRenderer renderer;
     renderer.setSurfaceBits(bits);
     renderer.render(view, frame.buffer());
     return frame;
@@ -188,7 +188,7 @@ TEST(FrameRenderer, EmptyCaptionDrawsNothingEvenAfterACaption)
 {
     PatchView view = viewOf(CENTRED, {0, 60, 200}, "flat");
     Frame without, with, again;
-    FrameRenderer renderer(W, H);
+    FrameRenderer renderer;
     renderer.render(view, without.buffer());
     view.caption = "Caption";
     renderer.render(view, with.buffer());
@@ -254,7 +254,7 @@ TEST(FrameRenderer, TenBitScreenGetsReplicatedLevelsFromEightBitsAndRoundedOnesF
 TEST(FrameRenderer, DeepFillsAreExactTo16Bits)
 {
     auto ten = [](double c) { return int(std::lround(std::lround(c * 257) / 65535.0 * 1023)); };
-    FrameRenderer renderer(80, 60);
+    FrameRenderer renderer;
     renderer.setSurfaceBits(16);
     Frame f(80, 60, PixelFormat::xrgb2101010);
     for (int k = 0; k <= 255 * 4; ++k) {
