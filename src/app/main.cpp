@@ -9,9 +9,8 @@
 #include "display/profile_assignment.hpp"
 #include "display/profile_name.hpp"
 #include "display/profile_state.hpp"
-#include "platform/colord/colord_colour_management.hpp"
 #include "platform/headless/headless_displays.hpp"
-#include "platform/x11/x11_window_system.hpp"
+#include "platform/platform_factory.hpp"
 #include "protocol/command_reader.hpp"
 #include "protocol/line_output.hpp"
 #include "protocol/presenter.hpp"
@@ -22,7 +21,7 @@ namespace {
 [[noreturn]] void runPresenter(pp::WindowSystem& system, const pp::Screen& screen, const pp::Geometry& geometry)
 {
     // The status report names the display's profile afresh each time it is built.
-    pp::ColourManagement* colour = pp::colord::connectColourManagement().release();
+    pp::ColourManagement* colour = pp::connectColourManagement().release();
     auto profile = [&system, colour, screen] { return pp::profileName(system, colour, screen); };
 
     std::unique_ptr<pp::Window> window = system.createWindow(screen);
@@ -49,8 +48,10 @@ int main(int argc, char** argv)
     const pp::Words allWords(argv, argv + argc);
     const pp::Words words(allWords.empty() ? allWords.begin() : allWords.begin() + 1, allWords.end());
 
-    // Without an X server there are no screens at all.
-    std::unique_ptr<pp::x11::X11WindowSystem> windowSystem = pp::x11::connectWindowSystem();
+    // Without a window system there are no screens at all.
+    std::optional<pp::PlatformKind> forced;
+    if (auto word = pp::option(words, "--platform", 1)) forced = pp::platformWord(word->front());
+    std::unique_ptr<pp::WindowSystem> windowSystem = pp::connectWindowSystem(forced);
     pp::headless::HeadlessDisplays noScreens;
     pp::Displays& displays = windowSystem ? static_cast<pp::Displays&>(*windowSystem) : noScreens;
 
@@ -66,13 +67,13 @@ int main(int argc, char** argv)
     const pp::RoadChoice road = pp::chooseRoad(allWords);
     switch (road.road) {
     case pp::Road::profileState: {
-        const auto colour = pp::colord::connectColourManagement();
+        const auto colour = pp::connectColourManagement();
         const pp::RoadOutcome outcome = pp::profileStateRoad(*colour, screen);
         pp::writeLine(outcome.line);
         pp::endProcess(outcome.status);
     }
     case pp::Road::assign: {
-        const auto colour = pp::colord::connectColourManagement();
+        const auto colour = pp::connectColourManagement();
         const pp::RoadOutcome outcome = pp::assignmentRoad(*colour, screen, road.assignValue);
         pp::writeLine(outcome.line);
         pp::endProcess(outcome.status);

@@ -76,4 +76,11 @@ std::optional<std::uint32_t> displayNumber(std::string_view word)
     return static_cast<std::uint32_t>(value);
 }
 
+std::optional<PlatformKind> platformWord(std::string_view word)
+{
+    if (word == "wayland") return PlatformKind::wayland;
+    if (word == "x11") return PlatformKind::x11;
+    return std::nullopt;
+}
+
 }  // namespace pp

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/platform.hpp"
+
 namespace pp {
 
 using Words = std::vector<std::string>;
@@ -26,5 +28,8 @@ std::vector<double> numbers(const Words& words, std::string_view name, const std
 // A display number word: an optional sign and decimal digits, at most 4294967295, "-" only before
 // a value of zero.
 std::optional<std::uint32_t> displayNumber(std::string_view word);
+
+// A platform word: exactly "wayland" or "x11"; none for anything else.
+std::optional<PlatformKind> platformWord(std::string_view word);
 
 }  // namespace pp

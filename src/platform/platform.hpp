@@ -48,6 +48,7 @@ struct Screen {
     int pixelsHigh = 0;
     int depth = 24;                // screen depth (24 or 30)
     int bitsPerSample = 8;         // bits per colour sample of the screen (8 or 10)
+    double scale = 1;              // backing scale factor: device pixels per point
 };
 
 // The display's transfer (gamma) table: three channels of equal length, values 0 to 1.
@@ -86,10 +87,11 @@ enum class PixelFormat {
 
 struct FrameBuffer {
     std::uint32_t* pixels = nullptr;  // owned by the window; valid until the next present()
-    int width = 0;
+    int width = 0;                    // device pixels
     int height = 0;
     int stride = 0;                   // pixels per row
     PixelFormat format = PixelFormat::xrgb8888;
+    double scale = 1;                 // device pixels per view point
 };
 
 // Input from the person at the display, already in view coordinates (points, origin bottom-left, y up).
@@ -143,7 +145,8 @@ public:
     // Runs `work` on the main thread between events and blocks the caller until it has finished.
     // Items run one at a time, in the order they were handed over. Any thread but the main one.
     // Once the loop has ended (the window system is gone) it returns at once without running `work`.
-    virtual void runOnMain(std::function<void()> work) = 0;
+    // True when `work` ran; false when it was dropped because the loop had ended or ended meanwhile.
+    virtual bool runOnMain(std::function<void()> work) = 0;
 
     // Runs the loop on the main thread for good: delivers events to `handler`, paints when asked and
     // serves handed-over work. Returns only when the window system is gone (the caller then ends the
@@ -161,6 +164,9 @@ public:
     // The loop that serves the window made by createWindow.
     virtual MainLoop& mainLoop() = 0;
 };
+
+// The window systems the program can run on.
+enum class PlatformKind { wayland, x11 };
 
 // A value in a colour-management device record, in the shapes the profile-state rules read.
 struct RecordValue;

@@ -4,17 +4,17 @@ namespace pp::headless {
 
 HeadlessMainLoop::HeadlessMainLoop(HeadlessWindow* window) : window_(window) {}
 
-void HeadlessMainLoop::runOnMain(std::function<void()> work)
+bool HeadlessMainLoop::runOnMain(std::function<void()> work)
 {
-    auto handover = std::make_shared<Handover>(std::move(work), std::promise<void>());
-    std::future<void> done = handover->second.get_future();
+    auto handover = std::make_shared<Handover>(std::move(work), std::promise<bool>());
+    std::future<bool> done = handover->second.get_future();
     {
         std::lock_guard lock(mutex_);
-        if (stopped_) return;
+        if (stopped_) return false;
         items_.emplace_back(handover);
     }
     wake_.notify_all();
-    done.wait();
+    return done.get();
 }
 
 void HeadlessMainLoop::push(Item item)
@@ -73,7 +73,7 @@ void HeadlessMainLoop::run(EventHandler& handler)
         }
         if (auto* handover = std::get_if<std::shared_ptr<Handover>>(&item)) {
             (*handover)->first();
-            (*handover)->second.set_value();
+            (*handover)->second.set_value(true);
         } else if (auto* pointer = std::get_if<PointerEvent>(&item)) {
             handler.pointer(*pointer);
         } else {
@@ -89,7 +89,7 @@ void HeadlessMainLoop::run(EventHandler& handler)
         running_ = false;
     }
     for (auto& item : left) {
-        if (auto* handover = std::get_if<std::shared_ptr<Handover>>(&item)) (*handover)->second.set_value();
+        if (auto* handover = std::get_if<std::shared_ptr<Handover>>(&item)) (*handover)->second.set_value(false);
     }
 }
 

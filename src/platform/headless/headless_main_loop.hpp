@@ -21,8 +21,8 @@ public:
 
     // Blocks until the loop has run `work`, after everything handed over or posted before it. Any
     // thread but the one in run(). Once the loop has stopped, `work` is dropped and the call returns
-    // at once, so no caller waits for ever on a loop that is gone.
-    void runOnMain(std::function<void()> work) override;
+    // at once, so no caller waits for ever on a loop that is gone. True when the work ran.
+    bool runOnMain(std::function<void()> work) override;
 
     // Serves work and events until stop(); paints first if the window asked for it, and after every
     // item that asked for it. Returns on the thread that called it.
@@ -40,7 +40,7 @@ public:
     bool running() const;
 
 private:
-    using Handover = std::pair<std::function<void()>, std::promise<void>>;
+    using Handover = std::pair<std::function<void()>, std::promise<bool>>;
     using Item = std::variant<std::shared_ptr<Handover>, PointerEvent, KeyEvent>;
 
     void push(Item item);

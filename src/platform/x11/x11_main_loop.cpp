@@ -39,23 +39,25 @@ bool X11MainLoop::ended() const
     return handOver_->ended;
 }
 
-void X11MainLoop::runOnMain(std::function<void()> work)
+bool X11MainLoop::runOnMain(std::function<void()> work)
 {
     if (std::this_thread::get_id() == mainThread_) {
-        if (!ended()) work();
-        return;
+        if (ended()) return false;
+        work();
+        return true;
     }
     const std::shared_ptr<HandOver> h = handOver_;
     auto item = std::make_shared<Item>();
     item->work = std::move(work);
     std::unique_lock lock(h->mutex);
-    if (h->ended) return;
+    if (h->ended) return false;
     h->queue.push_back(item);
     const std::uint64_t one = 1;
     // The counter only grows; a full counter still leaves the descriptor readable.
     [[maybe_unused]] const ssize_t written = write(h->wakeup, &one, sizeof one);
     h->finished.wait(lock, [&] { return item->done || h->ended; });
     if (item->error) std::rethrow_exception(item->error);
+    return item->done;
 }
 
 // Runs the oldest handed-over item, if there is one.

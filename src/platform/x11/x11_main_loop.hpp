@@ -38,8 +38,8 @@ public:
     // Queues `work`, wakes the loop and blocks until the work has run; an exception it throws is
     // rethrown here. Called on the main thread it runs the work at once. Once the loop has ended (the
     // connection is gone) it returns at once without running the work, and work still queued then
-    // is dropped and its callers released.
-    void runOnMain(std::function<void()> work) override;
+    // is dropped and its callers released. True when the work ran.
+    bool runOnMain(std::function<void()> work) override;
 
     // Returns when the connection to the X server is lost. Main thread.
     void run(EventHandler& handler) override;

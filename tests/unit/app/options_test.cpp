@@ -132,5 +132,14 @@ INSTANTIATE_TEST_SUITE_P(
                       DisplayCase{"+-7", std::nullopt}, DisplayCase{"abc", std::nullopt},
                       DisplayCase{"7.0", std::nullopt}));
 
+TEST(PlatformWord, NamesExactlyTheTwoWindowSystems)
+{
+    EXPECT_EQ(platformWord("wayland"), PlatformKind::wayland);
+    EXPECT_EQ(platformWord("x11"), PlatformKind::x11);
+    for (const char* word : {"", "X11", "Wayland", "x11 ", " x11", "xorg", "wayland\n"}) {
+        EXPECT_EQ(platformWord(word), std::nullopt) << word;
+    }
+}
+
 }  // namespace
 }  // namespace pp

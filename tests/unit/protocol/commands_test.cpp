@@ -16,10 +16,11 @@ namespace {
 class InlineMainLoop : public MainLoop {
 public:
     int handovers = 0;
-    void runOnMain(std::function<void()> work) override
+    bool runOnMain(std::function<void()> work) override
     {
         ++handovers;
         work();
+        return true;
     }
     void run(EventHandler&) override {}
 };

@@ -1,0 +1,19 @@
+#include "platform/platform_factory.hpp"
+
+#include "platform/colord/colord_colour_management.hpp"
+#include "platform/x11/x11_window_system.hpp"
+
+namespace pp {
+
+std::unique_ptr<WindowSystem> connectWindowSystem(std::optional<PlatformKind> forced)
+{
+    if (forced == PlatformKind::wayland) return nullptr;
+    return x11::connectWindowSystem();
+}
+
+std::unique_ptr<ColourManagement> connectColourManagement()
+{
+    return colord::connectColourManagement();
+}
+
+}  // namespace pp

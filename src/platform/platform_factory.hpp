@@ -1,0 +1,20 @@
+// The one place that chooses the window system and the colour management the program runs on.
+#pragma once
+
+#include <memory>
+#include <optional>
+
+#include "platform/platform.hpp"
+
+namespace pp {
+
+// The window system to run on: the forced one, or without a choice Wayland when a compositor can be
+// reached (WAYLAND_DISPLAY, or its default socket) and else the X server named by DISPLAY. None when
+// the chosen (or, without a choice, every) window system cannot be reached. Main thread.
+std::unique_ptr<WindowSystem> connectWindowSystem(std::optional<PlatformKind> forced);
+
+// The colour management of the running system (colord on the system bus). Never null: without it
+// every query answers "no device".
+std::unique_ptr<ColourManagement> connectColourManagement();
+
+}  // namespace pp
