@@ -1,6 +1,7 @@
 #include "render/frame_renderer.hpp"
 
 #include <array>
+#include <cmath>
 
 #include "render/coverage_painter.hpp"
 #include "render/dither_tile.hpp"
@@ -48,33 +49,36 @@ int FrameRenderer::surfaceBits() const
     return surfaces_->bits;
 }
 
-// Draws surround, hint, caption, patch and mark, in that order; view points (y up) become frame pixels
-// (y down) here, one point per pixel.
+// Draws surround, hint, caption, patch and mark, in that order. View points (y up) become frame pixels
+// (y down) here: sizes, text and line widths are in points, `scale` device pixels each.
 void FrameRenderer::render(const PatchView& view, const FrameBuffer& target)
 {
     Surfaces& s = *surfaces_;
     const int w = target.width, h = target.height;
-    auto frameY = [h](double viewY) { return h - viewY; };
+    const double k = target.scale > 0 && std::isfinite(target.scale) ? target.scale : 1;
+    auto frameY = [h, k](double viewY) { return h - viewY * k; };
 
     const Rect& p = view.patch;
     const double cx = p.x + p.width / 2, cy = p.y + p.height / 2;
     const double ring = view.markRing();
     const double arm = ring + MARK_ARM_MM * view.ppmm;
 
-    s.painter.text(s.hint, HINT_TEXT, HINT_SIZE, HINT_CORNER.x, frameY(HINT_CORNER.y), w, h);
+    s.painter.text(s.hint, HINT_TEXT, HINT_SIZE * k, HINT_CORNER.x * k, frameY(HINT_CORNER.y), w, h);
 
     if (view.caption.empty()) {
         s.caption.width = s.caption.height = 0;
     } else {
-        const double captionWidth = s.painter.textWidth(view.caption, CAPTION_SIZE);
+        const double captionWidth = s.painter.textWidth(view.caption, CAPTION_SIZE * k);
         const double base = view.mark ? cy + arm : p.y + p.height;
-        s.painter.text(s.caption, view.caption, CAPTION_SIZE, cx - captionWidth / 2, frameY(base + CAPTION_GAP), w, h);
+        s.painter.text(s.caption, view.caption, CAPTION_SIZE * k, cx * k - captionWidth / 2,
+                       frameY(base + CAPTION_GAP), w, h);
     }
 
-    s.painter.ellipse(s.patch, p.x, frameY(p.y + p.height), p.width, p.height, w, h);
+    s.painter.ellipse(s.patch, p.x * k, frameY(p.y + p.height), p.width * k, p.height * k, w, h);
 
     if (view.mark) {
-        s.painter.mark(s.mark, cx, frameY(cy), arm, MARK_DOT_MM * view.ppmm, ring, MARK_LINE_WIDTH, w, h);
+        s.painter.mark(s.mark, cx * k, frameY(cy), arm * k, MARK_DOT_MM * view.ppmm * k, ring * k,
+                       MARK_LINE_WIDTH * k, w, h);
     } else {
         s.mark.width = s.mark.height = 0;
     }

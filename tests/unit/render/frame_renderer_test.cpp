@@ -25,10 +25,11 @@ struct Frame {
     int width, height, stride;
     PixelFormat format;
     std::vector<std::uint32_t> pixels;
+    double scale = 1;
 
     Frame(int w = W, int h = H, PixelFormat f = PixelFormat::xrgb8888, int s = 0)
         : width(w), height(h), stride(s ? s : w), format(f), pixels(std::size_t(stride) * h, 0xDEADBEEF) {}
-    FrameBuffer buffer() { return {pixels.data(), width, height, stride, format}; }
+    FrameBuffer buffer() { return {pixels.data(), width, height, stride, format, scale}; }
     std::uint32_t raw(int x, int row) const { return pixels[std::size_t(row) * stride + x]; }
     Rgb at(int x, int row) const  // 0-255, or 0-1023 on a 10-bit frame
     {
@@ -279,6 +280,35 @@ TEST(FrameRenderer, KeepsToTheRowsOfAPaddedTarget)
         const Frame f = render(view, bits, Frame(W, H, PixelFormat::xrgb8888, W + 7));
         for (int row = 0; row < H; ++row)
             for (int x = W; x < W + 7; ++x) ASSERT_EQ(f.raw(x, row), 0xDEADBEEFu) << x << "," << row;
+    }
+}
+
+// At a backing scale of 2 the view keeps its points: the patch covers twice as many device pixels each
+// way, while the dither tile stays one tile pixel per device pixel, anchored at the bottom-left pixel.
+TEST(FrameRenderer, BackingScaleEnlargesShapesButNotTheDitherTile)
+{
+    const DitherTile tile = ditherTile(FRACTIONS);
+    for (double scale : {1.0, 2.0, 3.0}) {
+        Frame frame(int(W * scale), int(H * scale) + 5);
+        frame.scale = scale;
+        const Rect patch{100, 40, 100, 60};  // points; the ellipse's box
+        const Frame f = render(viewOf(patch, FRACTIONS), 8, frame);
+        const auto inPatch = [&](Rgb c) { return !(c == Rgb{0, 0, 0}); };
+        // The ellipse's horizontal diameter through its centre row, in device pixels.
+        const int centreRow = f.height - int((patch.y + patch.height / 2) * scale);
+        int first = -1, last = -1;
+        for (int x = 0; x < f.width; ++x)
+            if (inPatch(f.at(x, centreRow))) {
+                if (first < 0) first = x;
+                last = x;
+            }
+        EXPECT_NEAR(last - first + 1, patch.width * scale, 1.5) << scale;
+        EXPECT_NEAR(first, patch.x * scale, 1) << scale;
+        for (int row = centreRow - 8; row < centreRow + 8; ++row)
+            for (int x = int(130 * scale); x < int(170 * scale); ++x) {
+                const std::uint8_t* p = tile.data() + (15 - (f.height - 1 - row) % 16) * 64 + (x % 16) * 4;
+                ASSERT_EQ(f.at(x, row), (Rgb{p[0], p[1], p[2]})) << "scale " << scale << " at " << x << "," << row;
+            }
     }
 }
 
