@@ -135,6 +135,14 @@ public:
 
     // Shows or hides the pointer over the window. Unbalanced calls are the caller's to avoid.
     virtual void setPointerVisible(bool visible) = 0;
+
+    // The drawing surface's bits per sample (8, or 16 for "deep"): a window may choose the format of
+    // the buffers frame() gives from it.
+    virtual void setSurfaceBits(int bits) { (void)bits; }
+
+    // When the window system reported the last presented frame shown, as seconds since 1970; none
+    // where it reports no time.
+    virtual std::optional<double> presentedAt() const { return std::nullopt; }
 };
 
 // The main thread's event loop and the hand-over of work from other threads to it.
@@ -152,6 +160,10 @@ public:
     // serves handed-over work. Returns only when the window system is gone (the caller then ends the
     // process).
     virtual void run(EventHandler& handler) = 0;
+
+    // Once run() has returned: the error line the process ends with (the window system went away, or
+    // the display the window covers changed under it).
+    virtual std::string endLine() const { return "error display connection lost"; }
 };
 
 // The window system: its screens, the window and the main loop.

@@ -1,13 +1,17 @@
 #include "platform/platform_factory.hpp"
 
 #include "platform/colord/colord_colour_management.hpp"
+#include "platform/wayland/wayland_window_system.hpp"
 #include "platform/x11/x11_window_system.hpp"
 
 namespace pp {
 
 std::unique_ptr<WindowSystem> connectWindowSystem(std::optional<PlatformKind> forced)
 {
-    if (forced == PlatformKind::wayland) return nullptr;
+    if (forced != PlatformKind::x11) {
+        if (auto wayland = wayland::connectWindowSystem()) return wayland;
+        if (forced == PlatformKind::wayland) return nullptr;
+    }
     return x11::connectWindowSystem();
 }
 

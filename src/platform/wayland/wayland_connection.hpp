@@ -1,0 +1,107 @@
+// The connection to a Wayland compositor: its globals, its outputs and the seat.
+#pragma once
+
+#include <time.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <vector>
+
+#include "platform/wayland/wayland_screens.hpp"
+
+struct wl_display;
+struct wl_registry;
+struct wl_compositor;
+struct wl_subcompositor;
+struct wl_shm;
+struct wl_seat;
+struct wl_output;
+struct xdg_wm_base;
+struct wp_presentation;
+struct wp_viewporter;
+struct zxdg_output_manager_v1;
+struct zxdg_output_v1;
+struct zwp_idle_inhibit_manager_v1;
+
+namespace pp::wayland {
+
+class WaylandConnection;
+
+// One wl_output global with the state its events announced.
+struct Output {
+    WaylandConnection* owner = nullptr;
+    wl_output* proxy = nullptr;
+    zxdg_output_v1* xdg = nullptr;
+    OutputState state;
+    std::optional<Screen> announced;  // the screen as of the last completed description
+};
+
+// Owns the display connection and every global it binds. The events of the globals are dispatched by
+// whoever dispatches the display (the start-up round trips, then the main loop). Main thread only.
+class WaylandConnection {
+public:
+    // Connects to the compositor named by WAYLAND_DISPLAY (or the default socket) and learns its
+    // globals and outputs; none when no compositor answers.
+    static std::unique_ptr<WaylandConnection> connect();
+    ~WaylandConnection();
+    WaylandConnection(const WaylandConnection&) = delete;
+    WaylandConnection& operator=(const WaylandConnection&) = delete;
+
+    wl_display* display() const { return display_; }
+    wl_compositor* compositor() const { return compositor_; }
+    wl_subcompositor* subcompositor() const { return subcompositor_; }
+    wl_shm* shm() const { return shm_; }
+    xdg_wm_base* wmBase() const { return wmBase_; }
+    wp_presentation* presentation() const { return presentation_; }
+    clockid_t presentationClock() const { return presentationClock_; }
+    wp_viewporter* viewporter() const { return viewporter_; }
+    zwp_idle_inhibit_manager_v1* idleInhibitManager() const { return idleInhibitManager_; }
+    wl_seat* seat() const { return seat_; }
+    std::uint32_t seatCapabilities() const { return seatCapabilities_; }
+
+    // Whether wl_shm offers the pixel format (a wl_shm format code).
+    bool offersFormat(std::uint32_t format) const { return shmFormats_.count(format) != 0; }
+    // Bits per sample of the best buffer format on offer: 10 with XRGB2101010, else 8.
+    int bitsPerSample() const;
+
+    // The outputs whose first description is complete, in the order the registry announced them.
+    std::vector<const Output*> outputs() const;
+    // The output with this registry name, or null.
+    const Output* output(std::uint32_t registryName) const;
+
+    // Called when an output that had been described changes (new mode, position or scale) or goes
+    // away, with its registry name.
+    std::function<void(std::uint32_t)> onOutputChanged;
+    // Called when the seat's capabilities change (a keyboard or pointer appears or goes).
+    std::function<void()> onSeatChanged;
+
+private:
+    friend struct Listeners;
+    WaylandConnection() = default;
+    void addGlobal(std::uint32_t name, const char* interface, std::uint32_t version);
+    void removeGlobal(std::uint32_t name);
+    void watchOutput(Output& output);
+    void outputDone(Output& output);
+
+    wl_display* display_ = nullptr;
+    wl_registry* registry_ = nullptr;
+    wl_compositor* compositor_ = nullptr;
+    wl_subcompositor* subcompositor_ = nullptr;
+    wl_shm* shm_ = nullptr;
+    xdg_wm_base* wmBase_ = nullptr;
+    wp_presentation* presentation_ = nullptr;
+    clockid_t presentationClock_ = CLOCK_MONOTONIC;
+    wp_viewporter* viewporter_ = nullptr;
+    zxdg_output_manager_v1* xdgOutputManager_ = nullptr;
+    zwp_idle_inhibit_manager_v1* idleInhibitManager_ = nullptr;
+    wl_seat* seat_ = nullptr;
+    std::uint32_t seatName_ = 0;
+    std::uint32_t seatCapabilities_ = 0;
+    std::set<std::uint32_t> shmFormats_;
+    std::vector<std::unique_ptr<Output>> outputs_;
+};
+
+}  // namespace pp::wayland

@@ -1,0 +1,42 @@
+// What a compositor tells about one output, and the screen it makes: pure data, no Wayland types.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.hpp"
+
+namespace pp::wayland {
+
+// The announced state of one wl_output and its xdg-output, as the events left it.
+struct OutputState {
+    std::uint32_t registryName = 0;  // the wl_output global's name in the registry
+    int x = 0;                       // wl_output geometry: position in the compositor space
+    int y = 0;
+    int mmWidth = 0;                 // physical size; 0 when the output reports none
+    int mmHeight = 0;
+    std::string make;
+    std::string model;
+    int modeWidth = 0;               // the current mode, device pixels
+    int modeHeight = 0;
+    int scale = 1;                   // wl_output's integer scale
+    int transform = 0;               // wl_output's transform: odd values turn the mode by 90 degrees
+    std::string name;                // wl_output.name (version 4), the connector name
+    std::string description;         // wl_output.description (version 4)
+    bool haveLogical = false;        // xdg-output: logical position and size, in points
+    int logicalX = 0;
+    int logicalY = 0;
+    int logicalWidth = 0;
+    int logicalHeight = 0;
+    std::string xdgName;             // xdg-output name and description (version 2)
+    std::string xdgDescription;
+    bool done = false;               // the first wl_output.done has arrived
+};
+
+// The screen an output stands for. Number: the registry name. Output name: the connector name. Name:
+// the description, else make and model, else the connector name. Frame: the logical rectangle (else
+// the position and the mode divided by the integer scale). Scale: device pixels per point, measured
+// along the same edge (a turned output shows its mode's height across).
+Screen screenOf(const OutputState& output, int bitsPerSample);
+
+}  // namespace pp::wayland

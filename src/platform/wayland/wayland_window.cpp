@@ -1,0 +1,497 @@
+#include "platform/wayland/wayland_window.hpp"
+
+#include <linux/input-event-codes.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <wayland-client.h>
+#include <wayland-cursor.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <utility>
+
+#include "idle-inhibit-unstable-v1-client-protocol.h"
+#include "presentation-time-client-protocol.h"
+#include "viewporter-client-protocol.h"
+#include "xdg-shell-client-protocol.h"
+
+namespace pp::wayland {
+
+namespace {
+
+constexpr const char* WINDOW_NAME = "patch-presenter";
+// A frame the compositor keeps discarding is committed again this often before the run gives up.
+constexpr int MOST_DISCARDS = 100;
+// How long one wait for the compositor may block before the wait is looked at again.
+constexpr int WAIT_SLICE_MS = 1000;
+constexpr int CURSOR_SIZE = 24;
+
+double seconds(const timespec& t)
+{
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+PixelFormat pixelFormat(std::uint32_t shmFormat)
+{
+    return shmFormat == WL_SHM_FORMAT_XRGB2101010 ? PixelFormat::xrgb2101010 : PixelFormat::xrgb8888;
+}
+
+}  // namespace
+
+// Two buffers of one format in one shared-memory file.
+struct WaylandWindow::Pool {
+    std::uint32_t format = WL_SHM_FORMAT_XRGB8888;
+    int fd = -1;
+    void* data = MAP_FAILED;
+    std::size_t size = 0;
+    wl_shm_pool* proxy = nullptr;
+    Buffer buffers[2];
+
+    ~Pool()
+    {
+        for (Buffer& b : buffers) {
+            if (b.proxy) wl_buffer_destroy(b.proxy);
+        }
+        if (proxy) wl_shm_pool_destroy(proxy);
+        if (data != MAP_FAILED) munmap(data, size);
+        if (fd >= 0) close(fd);
+    }
+};
+
+struct WindowListeners {
+    static WaylandWindow& of(void* data) { return *static_cast<WaylandWindow*>(data); }
+
+    static void surfaceConfigure(void* data, xdg_surface* surface, std::uint32_t serial)
+    {
+        WaylandWindow& w = of(data);
+        xdg_surface_ack_configure(surface, serial);
+        w.configure(w.pendingWidth_, w.pendingHeight_);
+    }
+    static constexpr xdg_surface_listener SURFACE = {surfaceConfigure};
+
+    static void toplevelConfigure(void* data, xdg_toplevel*, std::int32_t width, std::int32_t height, wl_array*)
+    {
+        of(data).pendingWidth_ = width;
+        of(data).pendingHeight_ = height;
+    }
+    // The compositor asks the window to close (the person's shortcut): the same as Esc.
+    static void close(void* data, xdg_toplevel*)
+    {
+        of(data).loop_.deliver([](EventHandler& handler) { handler.key(KeyEvent{"Escape", false}); });
+    }
+    static void bounds(void*, xdg_toplevel*, std::int32_t, std::int32_t) {}
+    static void capabilities(void*, xdg_toplevel*, wl_array*) {}
+    static constexpr xdg_toplevel_listener TOPLEVEL = {toplevelConfigure, close, bounds, capabilities};
+
+    static void release(void* data, wl_buffer*) { static_cast<WaylandWindow::Buffer*>(data)->busy = false; }
+    static constexpr wl_buffer_listener BUFFER = {release};
+
+    static void syncOutput(void*, struct wp_presentation_feedback*, wl_output*) {}
+    static void presented(void* data, struct wp_presentation_feedback* feedback, std::uint32_t secondsHigh,
+                          std::uint32_t secondsLow, std::uint32_t nanoseconds, std::uint32_t, std::uint32_t,
+                          std::uint32_t, std::uint32_t)
+    {
+        WaylandWindow& w = of(data);
+        // The compositor's clock, carried over to the wall clock at this moment.
+        timespec clockNow{}, wallNow{};
+        clock_gettime(w.connection_.presentationClock(), &clockNow);
+        clock_gettime(CLOCK_REALTIME, &wallNow);
+        const double shown = double((std::uint64_t(secondsHigh) << 32) | secondsLow) + nanoseconds / 1e9;
+        w.presentedAt_ = seconds(wallNow) - (seconds(clockNow) - shown);
+        w.feedback_ = WaylandWindow::Feedback::presented;
+        wp_presentation_feedback_destroy(feedback);
+        w.feedbackProxy_ = nullptr;
+    }
+    static void discarded(void* data, struct wp_presentation_feedback* feedback)
+    {
+        of(data).feedback_ = WaylandWindow::Feedback::discarded;
+        wp_presentation_feedback_destroy(feedback);
+        of(data).feedbackProxy_ = nullptr;
+    }
+    static constexpr wp_presentation_feedback_listener FEEDBACK = {syncOutput, presented, discarded};
+
+    // Without presentation-time: the frame callback says the compositor has used the frame.
+    static void frameDone(void* data, wl_callback* callback, std::uint32_t)
+    {
+        of(data).presentedAt_.reset();
+        of(data).feedback_ = WaylandWindow::Feedback::presented;
+        wl_callback_destroy(callback);
+    }
+    static constexpr wl_callback_listener FRAME = {frameDone};
+
+    static void pointerEnter(void* data, wl_pointer*, std::uint32_t serial, wl_surface*, wl_fixed_t x, wl_fixed_t y)
+    {
+        WaylandWindow& w = of(data);
+        w.enterSerial_ = serial;
+        w.pointerInside_ = true;
+        w.pointerMoved(wl_fixed_to_double(x), wl_fixed_to_double(y));
+        w.applyCursor();
+    }
+    static void pointerLeave(void* data, wl_pointer*, std::uint32_t, wl_surface*) { of(data).pointerInside_ = false; }
+    static void motion(void* data, wl_pointer*, std::uint32_t, wl_fixed_t x, wl_fixed_t y)
+    {
+        WaylandWindow& w = of(data);
+        w.pointerMoved(wl_fixed_to_double(x), wl_fixed_to_double(y));
+        if (w.buttonDown_) {
+            const Point at = w.pointerAt_;
+            w.loop_.deliver([at](EventHandler& h) { h.pointer({PointerEvent::Kind::drag, at}); });
+        }
+    }
+    static void button(void* data, wl_pointer*, std::uint32_t, std::uint32_t, std::uint32_t button,
+                       std::uint32_t state)
+    {
+        if (button == BTN_LEFT) of(data).button(state == WL_POINTER_BUTTON_STATE_PRESSED);
+    }
+    static void axis(void*, wl_pointer*, std::uint32_t, std::uint32_t, wl_fixed_t) {}
+    static void frame(void*, wl_pointer*) {}
+    static void axisSource(void*, wl_pointer*, std::uint32_t) {}
+    static void axisStop(void*, wl_pointer*, std::uint32_t, std::uint32_t) {}
+    static void axisDiscrete(void*, wl_pointer*, std::uint32_t, std::int32_t) {}
+    static void axisValue120(void*, wl_pointer*, std::uint32_t, std::int32_t) {}
+    static constexpr wl_pointer_listener POINTER = {pointerEnter, pointerLeave, motion,       button,
+                                                    axis,         frame,        axisSource,   axisStop,
+                                                    axisDiscrete, axisValue120};
+};
+
+WaylandWindow::WaylandWindow(WaylandConnection& connection, WaylandMainLoop& loop, const Screen& screen)
+    : connection_(connection),
+      loop_(loop),
+      screen_(screen),
+      format_(WL_SHM_FORMAT_XRGB8888),
+      keyboard_([&loop](const KeyEvent& key) { loop.deliver([key](EventHandler& h) { h.key(key); }); })
+{
+}
+
+std::unique_ptr<WaylandWindow> WaylandWindow::create(WaylandConnection& connection, WaylandMainLoop& loop,
+                                                     const Screen& screen)
+{
+    const Output* output = connection.output(screen.number);
+    if (!connection.compositor() || !connection.shm() || !connection.wmBase() || !output) return nullptr;
+    if (screen.pixelsWide <= 0 || screen.pixelsHigh <= 0 || screen.frame.width <= 0 || screen.frame.height <= 0) {
+        return nullptr;
+    }
+
+    std::unique_ptr<WaylandWindow> w(new WaylandWindow(connection, loop, screen));
+    w->width_ = screen.pixelsWide;
+    w->height_ = screen.pixelsHigh;
+    w->scale_ = screen.scale;
+    w->surface_ = wl_compositor_create_surface(connection.compositor());
+    w->xdgSurface_ = xdg_wm_base_get_xdg_surface(connection.wmBase(), w->surface_);
+    xdg_surface_add_listener(w->xdgSurface_, &WindowListeners::SURFACE, w.get());
+    w->toplevel_ = xdg_surface_get_toplevel(w->xdgSurface_);
+    xdg_toplevel_add_listener(w->toplevel_, &WindowListeners::TOPLEVEL, w.get());
+    xdg_toplevel_set_title(w->toplevel_, WINDOW_NAME);
+    xdg_toplevel_set_app_id(w->toplevel_, WINDOW_NAME);
+    xdg_toplevel_set_fullscreen(w->toplevel_, output->proxy);
+    if (connection.idleInhibitManager()) {
+        w->inhibitor_ = zwp_idle_inhibit_manager_v1_create_inhibitor(connection.idleInhibitManager(), w->surface_);
+    }
+
+    // One buffer pixel per device pixel: an integer scale is the buffer scale, any other a viewport.
+    const double integer = std::round(screen.scale);
+    const bool wholeScale = integer >= 1 && std::abs(screen.scale - integer) < 1e-9 &&
+                            screen.frame.width * integer == screen.pixelsWide &&
+                            screen.frame.height * integer == screen.pixelsHigh;
+    if (wholeScale && (integer == 1 || wl_surface_get_version(w->surface_) >= 3)) {
+        if (integer > 1) wl_surface_set_buffer_scale(w->surface_, int(integer));
+    } else if (connection.viewporter()) {
+        w->viewport_ = wp_viewporter_get_viewport(connection.viewporter(), w->surface_);
+        wp_viewport_set_destination(w->viewport_, int(screen.frame.width), int(screen.frame.height));
+    } else {
+        return nullptr;
+    }
+    if (getenv("PP_EXPERIMENT") && connection.subcompositor()) {
+        wl_surface* pixel = wl_compositor_create_surface(connection.compositor());
+        wl_subsurface* sub = wl_subcompositor_get_subsurface(connection.subcompositor(), pixel, w->surface_);
+        wl_subsurface_set_position(sub, 0, 0);
+        wl_region* none = wl_compositor_create_region(connection.compositor());
+        wl_surface_set_input_region(pixel, none);
+        wl_region_destroy(none);
+        Pool* p = w->pool(WL_SHM_FORMAT_ARGB8888);
+        p->buffers[0].pixels[0] = 0;
+        wl_surface_attach(pixel, p->buffers[0].proxy, 0, 0);
+        wl_surface_damage_buffer(pixel, 0, 0, 1, 1);
+        wl_surface_commit(pixel);
+    }
+    wl_surface_commit(w->surface_);
+    if (!w->waitForConfigure() || !w->coversOutput()) return nullptr;
+
+    WaylandWindow* window = w.get();
+    connection.onSeatChanged = [window] { window->followSeat(); };
+    const std::uint32_t number = screen.number;
+    connection.onOutputChanged = [&connection, &loop, number](std::uint32_t name) {
+        if (name != number) return;
+        loop.end(connection.output(number) ? "error display changed" : "error no screen " + std::to_string(number));
+    };
+    loop.addSource(w->keyboard_.repeatFd(), [window] { window->keyboard_.repeatDue(); });
+    w->hidden_ = 1;
+    w->followSeat();
+    loop.requestPaint();
+    return w;
+}
+
+WaylandWindow::~WaylandWindow()
+{
+    connection_.onSeatChanged = nullptr;
+    connection_.onOutputChanged = nullptr;
+    keyboard_.follow(nullptr);
+    if (pointer_) wl_pointer_destroy(pointer_);
+    if (cursorSurface_) wl_surface_destroy(cursorSurface_);
+    if (cursorTheme_) wl_cursor_theme_destroy(cursorTheme_);
+    if (feedbackProxy_) wp_presentation_feedback_destroy(feedbackProxy_);
+    if (inhibitor_) zwp_idle_inhibitor_v1_destroy(inhibitor_);
+    if (viewport_) wp_viewport_destroy(viewport_);
+    if (toplevel_) xdg_toplevel_destroy(toplevel_);
+    if (xdgSurface_) xdg_surface_destroy(xdgSurface_);
+    pools_.clear();
+    if (surface_) wl_surface_destroy(surface_);
+    wl_display_flush(connection_.display());
+}
+
+bool WaylandWindow::waitForConfigure()
+{
+    while (!configured_) {
+        if (!dispatchOnce()) return false;
+    }
+    return true;
+}
+
+bool WaylandWindow::coversOutput() const
+{
+    // A size of 0 leaves the size to the window, which takes the output's.
+    const bool widthCovers = configuredWidth_ == 0 || configuredWidth_ == int(screen_.frame.width);
+    const bool heightCovers = configuredHeight_ == 0 || configuredHeight_ == int(screen_.frame.height);
+    return widthCovers && heightCovers;
+}
+
+void WaylandWindow::configure(int width, int height)
+{
+    configuredWidth_ = width;
+    configuredHeight_ = height;
+    const bool first = !configured_;
+    configured_ = true;
+    reconfigured_ = true;
+    if (first) return;
+    if (!coversOutput()) {
+        loop_.end("error window does not cover the display");
+        return;
+    }
+    loop_.requestPaint();
+}
+
+// Reads and dispatches what the compositor sends, waiting for it a while; false once the compositor
+// is gone or the run has ended.
+bool WaylandWindow::dispatchOnce()
+{
+    wl_display* display = connection_.display();
+    if (loop_.ended()) return false;
+    if (wl_display_dispatch_pending(display) < 0) {
+        loop_.end("error display connection lost");
+        return false;
+    }
+    if (wl_display_prepare_read(display) != 0) return !loop_.ended();
+    if (wl_display_flush(display) < 0 && errno != EAGAIN) {
+        wl_display_cancel_read(display);
+        loop_.end("error display connection lost");
+        return false;
+    }
+    pollfd fd{wl_display_get_fd(display), POLLIN, 0};
+    const int ready = poll(&fd, 1, WAIT_SLICE_MS);
+    if (ready > 0) {
+        if (wl_display_read_events(display) < 0) {
+            loop_.end("error display connection lost");
+            return false;
+        }
+    } else {
+        wl_display_cancel_read(display);
+        if (ready < 0 && errno != EINTR) {
+            loop_.end("error display connection lost");
+            return false;
+        }
+    }
+    if (wl_display_dispatch_pending(display) < 0) {
+        loop_.end("error display connection lost");
+        return false;
+    }
+    return !loop_.ended();
+}
+
+WaylandWindow::Pool* WaylandWindow::pool(std::uint32_t format)
+{
+    for (auto& p : pools_) {
+        if (p->format == format) return p.get();
+    }
+    auto p = std::make_unique<Pool>();
+    p->format = format;
+    const std::size_t frameBytes = std::size_t(width_) * std::size_t(height_) * 4;
+    p->size = frameBytes * 2;
+    p->fd = memfd_create(WINDOW_NAME, MFD_CLOEXEC);
+    if (p->fd < 0 || ftruncate(p->fd, off_t(p->size)) != 0) return nullptr;
+    p->data = mmap(nullptr, p->size, PROT_READ | PROT_WRITE, MAP_SHARED, p->fd, 0);
+    if (p->data == MAP_FAILED) return nullptr;
+    p->proxy = wl_shm_create_pool(connection_.shm(), p->fd, std::int32_t(p->size));
+    for (int i = 0; i < 2; ++i) {
+        Buffer& b = p->buffers[i];
+        b.proxy = wl_shm_pool_create_buffer(p->proxy, std::int32_t(frameBytes * std::size_t(i)), width_, height_,
+                                            width_ * 4, format);
+        b.pixels = reinterpret_cast<std::uint32_t*>(static_cast<char*>(p->data) + frameBytes * std::size_t(i));
+        wl_buffer_add_listener(b.proxy, &WindowListeners::BUFFER, &b);
+    }
+    pools_.push_back(std::move(p));
+    return pools_.back().get();
+}
+
+FrameBuffer WaylandWindow::frame()
+{
+    drawing_ = nullptr;
+    Pool* p = pool(format_);
+    if (!p && format_ != WL_SHM_FORMAT_XRGB8888) p = pool(WL_SHM_FORMAT_XRGB8888);
+    while (p && !drawing_) {
+        for (Buffer& b : p->buffers) {
+            if (!b.busy) {
+                drawing_ = &b;
+                break;
+            }
+        }
+        if (!drawing_ && !dispatchOnce()) break;
+    }
+    if (!drawing_) {
+        // Nothing will be shown: the frame is drawn where it harms nothing.
+        scratch_.resize(std::size_t(width_) * std::size_t(height_));
+        return {scratch_.data(), width_, height_, width_, PixelFormat::xrgb8888, scale_};
+    }
+    return {drawing_->pixels, width_, height_, width_, pixelFormat(p->format), scale_};
+}
+
+void WaylandWindow::commitFrame(Buffer& buffer)
+{
+    wl_surface_attach(surface_, buffer.proxy, 0, 0);
+    wl_surface_damage_buffer(surface_, 0, 0, width_, height_);
+    buffer.busy = true;
+    feedback_ = Feedback::waiting;
+    if (getenv("PP_EXPERIMENT")) wl_surface_frame(surface_);
+    if (connection_.presentation()) {
+        feedbackProxy_ = wp_presentation_feedback(connection_.presentation(), surface_);
+        wp_presentation_feedback_add_listener(feedbackProxy_, &WindowListeners::FEEDBACK, this);
+    } else {
+        wl_callback_add_listener(wl_surface_frame(surface_), &WindowListeners::FRAME, this);
+    }
+    wl_surface_commit(surface_);
+}
+
+void WaylandWindow::present()
+{
+    Buffer* buffer = std::exchange(drawing_, nullptr);
+    if (!buffer || loop_.ended()) return;
+    for (int discards = 0;;) {
+        commitFrame(*buffer);
+        reconfigured_ = false;
+        while (feedback_ == Feedback::waiting && !reconfigured_) {
+            if (!dispatchOnce()) return;
+        }
+        if (feedback_ == Feedback::presented) return;
+        if (feedback_ == Feedback::waiting) {
+            // A new configure was acknowledged: the compositor shows the window once a commit follows it.
+            if (feedbackProxy_) wp_presentation_feedback_destroy(std::exchange(feedbackProxy_, nullptr));
+            continue;
+        }
+        if (++discards == MOST_DISCARDS) {
+            loop_.end("error display does not show the window");
+            return;
+        }
+    }
+}
+
+void WaylandWindow::setNeedsDisplay()
+{
+    loop_.requestPaint();
+}
+
+void WaylandWindow::setSurfaceBits(int bits)
+{
+    const bool deep = bits == 16 && connection_.offersFormat(WL_SHM_FORMAT_XRGB2101010);
+    format_ = deep ? WL_SHM_FORMAT_XRGB2101010 : WL_SHM_FORMAT_XRGB8888;
+}
+
+void WaylandWindow::setPointerVisible(bool visible)
+{
+    if (visible) {
+        if (hidden_ > 0) --hidden_;
+    } else {
+        ++hidden_;
+    }
+    applyCursor();
+    wl_display_flush(connection_.display());
+}
+
+void WaylandWindow::followSeat()
+{
+    wl_seat* seat = connection_.seat();
+    const std::uint32_t caps = seat ? connection_.seatCapabilities() : 0;
+    const bool keyboard = (caps & WL_SEAT_CAPABILITY_KEYBOARD) != 0;
+    if (keyboard && !keyboard_.following()) {
+        keyboard_.follow(wl_seat_get_keyboard(seat));
+    } else if (!keyboard && keyboard_.following()) {
+        keyboard_.follow(nullptr);
+    }
+    const bool pointer = (caps & WL_SEAT_CAPABILITY_POINTER) != 0;
+    if (pointer && !pointer_) {
+        pointer_ = wl_seat_get_pointer(seat);
+        wl_pointer_add_listener(pointer_, &WindowListeners::POINTER, this);
+    } else if (!pointer && pointer_) {
+        wl_pointer_destroy(pointer_);
+        pointer_ = nullptr;
+        pointerInside_ = false;
+        buttonDown_ = false;
+    }
+}
+
+void WaylandWindow::applyCursor()
+{
+    if (!pointer_ || !pointerInside_) return;
+    if (hidden_ > 0) {
+        wl_pointer_set_cursor(pointer_, enterSerial_, nullptr, 0, 0);
+        return;
+    }
+    if (!cursorSurface_) {
+        cursorScale_ = std::max(1, int(std::ceil(scale_)));
+        cursorTheme_ = wl_cursor_theme_load(nullptr, CURSOR_SIZE * cursorScale_, connection_.shm());
+        wl_cursor* arrow = nullptr;
+        if (cursorTheme_) {
+            arrow = wl_cursor_theme_get_cursor(cursorTheme_, "left_ptr");
+            if (!arrow) arrow = wl_cursor_theme_get_cursor(cursorTheme_, "default");
+        }
+        if (!arrow || arrow->image_count == 0) return;
+        cursorImage_ = arrow->images[0];
+        cursorSurface_ = wl_compositor_create_surface(connection_.compositor());
+        if (cursorScale_ > 1 && wl_surface_get_version(cursorSurface_) >= 3) {
+            wl_surface_set_buffer_scale(cursorSurface_, cursorScale_);
+        } else {
+            cursorScale_ = 1;
+        }
+        wl_surface_attach(cursorSurface_, wl_cursor_image_get_buffer(cursorImage_), 0, 0);
+        wl_surface_damage_buffer(cursorSurface_, 0, 0, std::int32_t(cursorImage_->width),
+                                 std::int32_t(cursorImage_->height));
+        wl_surface_commit(cursorSurface_);
+    }
+    wl_pointer_set_cursor(pointer_, enterSerial_, cursorSurface_, std::int32_t(cursorImage_->hotspot_x) / cursorScale_,
+                          std::int32_t(cursorImage_->hotspot_y) / cursorScale_);
+}
+
+void WaylandWindow::pointerMoved(double x, double y)
+{
+    const double height = configuredHeight_ > 0 ? configuredHeight_ : screen_.frame.height;
+    pointerAt_ = {x, height - y};
+}
+
+void WaylandWindow::button(bool pressed)
+{
+    buttonDown_ = pressed;
+    const PointerEvent event{pressed ? PointerEvent::Kind::press : PointerEvent::Kind::release, pointerAt_};
+    loop_.deliver([event](EventHandler& h) { h.pointer(event); });
+}
+
+}  // namespace pp::wayland
