@@ -217,11 +217,12 @@ struct OutputListeners {
         s.transform = transform;
     }
     static void mode(void* data, wl_output*, std::uint32_t flags, std::int32_t width, std::int32_t height,
-                     std::int32_t)
+                     std::int32_t refresh)
     {
         if (!(flags & WL_OUTPUT_MODE_CURRENT)) return;
         stateOf(data).modeWidth = width;
         stateOf(data).modeHeight = height;
+        stateOf(data).refreshMillihertz = refresh;
     }
     static void scale(void* data, wl_output*, std::int32_t factor) { stateOf(data).scale = factor; }
     static void name(void* data, wl_output*, const char* name) { setText(stateOf(data).name, name); }

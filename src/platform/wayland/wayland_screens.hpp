@@ -19,6 +19,7 @@ struct OutputState {
     std::string model;
     int modeWidth = 0;               // the current mode, device pixels
     int modeHeight = 0;
+    int refreshMillihertz = 0;       // the current mode's refresh rate
     int scale = 1;                   // wl_output's integer scale
     int transform = 0;               // wl_output's transform: odd values turn the mode by 90 degrees
     std::string name;                // wl_output.name (version 4), the connector name

@@ -28,6 +28,8 @@ constexpr int MOST_DISCARDS = 100;
 // How long one wait for the compositor may block before the wait is looked at again.
 constexpr int WAIT_SLICE_MS = 1000;
 constexpr int CURSOR_SIZE = 24;
+// How long after the frame callback a presentation report is awaited at least, in seconds.
+constexpr double MIN_PRESENTATION_GRACE = 0.05;
 
 double seconds(const timespec& t)
 {
@@ -113,12 +115,17 @@ struct WindowListeners {
     }
     static constexpr wp_presentation_feedback_listener FEEDBACK = {syncOutput, presented, discarded};
 
-    // Without presentation-time: the frame callback says the compositor has used the frame.
+    // The frame callback: the compositor has composed the frame and wants the next one.
     static void frameDone(void* data, wl_callback* callback, std::uint32_t)
     {
-        of(data).presentedAt_.reset();
-        of(data).feedback_ = WaylandWindow::Feedback::presented;
+        WaylandWindow& w = of(data);
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        w.frameDoneAt_ = seconds(now);
+        clock_gettime(CLOCK_REALTIME, &now);
+        w.frameDoneWall_ = seconds(now);
         wl_callback_destroy(callback);
+        w.frameCallback_ = nullptr;
     }
     static constexpr wl_callback_listener FRAME = {frameDone};
 
@@ -203,19 +210,6 @@ std::unique_ptr<WaylandWindow> WaylandWindow::create(WaylandConnection& connecti
     } else {
         return nullptr;
     }
-    if (getenv("PP_EXPERIMENT") && connection.subcompositor()) {
-        wl_surface* pixel = wl_compositor_create_surface(connection.compositor());
-        wl_subsurface* sub = wl_subcompositor_get_subsurface(connection.subcompositor(), pixel, w->surface_);
-        wl_subsurface_set_position(sub, 0, 0);
-        wl_region* none = wl_compositor_create_region(connection.compositor());
-        wl_surface_set_input_region(pixel, none);
-        wl_region_destroy(none);
-        Pool* p = w->pool(WL_SHM_FORMAT_ARGB8888);
-        p->buffers[0].pixels[0] = 0;
-        wl_surface_attach(pixel, p->buffers[0].proxy, 0, 0);
-        wl_surface_damage_buffer(pixel, 0, 0, 1, 1);
-        wl_surface_commit(pixel);
-    }
     wl_surface_commit(w->surface_);
     if (!w->waitForConfigure() || !w->coversOutput()) return nullptr;
 
@@ -242,6 +236,7 @@ WaylandWindow::~WaylandWindow()
     if (cursorSurface_) wl_surface_destroy(cursorSurface_);
     if (cursorTheme_) wl_cursor_theme_destroy(cursorTheme_);
     if (feedbackProxy_) wp_presentation_feedback_destroy(feedbackProxy_);
+    if (frameCallback_) wl_callback_destroy(frameCallback_);
     if (inhibitor_) zwp_idle_inhibitor_v1_destroy(inhibitor_);
     if (viewport_) wp_viewport_destroy(viewport_);
     if (toplevel_) xdg_toplevel_destroy(toplevel_);
@@ -284,7 +279,7 @@ void WaylandWindow::configure(int width, int height)
 
 // Reads and dispatches what the compositor sends, waiting for it a while; false once the compositor
 // is gone or the run has ended.
-bool WaylandWindow::dispatchOnce()
+bool WaylandWindow::dispatchOnce(int waitMs)
 {
     wl_display* display = connection_.display();
     if (loop_.ended()) return false;
@@ -299,7 +294,7 @@ bool WaylandWindow::dispatchOnce()
         return false;
     }
     pollfd fd{wl_display_get_fd(display), POLLIN, 0};
-    const int ready = poll(&fd, 1, WAIT_SLICE_MS);
+    const int ready = poll(&fd, 1, waitMs);
     if (ready > 0) {
         if (wl_display_read_events(display) < 0) {
             loop_.end("error display connection lost");
@@ -368,41 +363,76 @@ FrameBuffer WaylandWindow::frame()
 
 void WaylandWindow::commitFrame(Buffer& buffer)
 {
+    if (feedbackProxy_) wp_presentation_feedback_destroy(std::exchange(feedbackProxy_, nullptr));
+    if (frameCallback_) wl_callback_destroy(std::exchange(frameCallback_, nullptr));
     wl_surface_attach(surface_, buffer.proxy, 0, 0);
     wl_surface_damage_buffer(surface_, 0, 0, width_, height_);
     buffer.busy = true;
     feedback_ = Feedback::waiting;
-    if (getenv("PP_EXPERIMENT")) wl_surface_frame(surface_);
+    reconfigured_ = false;
+    frameDoneAt_.reset();
+    frameCallback_ = wl_surface_frame(surface_);
+    wl_callback_add_listener(frameCallback_, &WindowListeners::FRAME, this);
     if (connection_.presentation()) {
         feedbackProxy_ = wp_presentation_feedback(connection_.presentation(), surface_);
         wp_presentation_feedback_add_listener(feedbackProxy_, &WindowListeners::FEEDBACK, this);
-    } else {
-        wl_callback_add_listener(wl_surface_frame(surface_), &WindowListeners::FRAME, this);
     }
     wl_surface_commit(surface_);
+}
+
+WaylandWindow::Buffer& WaylandWindow::freshCopy(Buffer& shown)
+{
+    for (auto& p : pools_) {
+        Buffer* other = &shown == &p->buffers[0] ? &p->buffers[1] : &shown == &p->buffers[1] ? &p->buffers[0] : nullptr;
+        if (!other || other->busy) continue;
+        std::memcpy(other->pixels, shown.pixels, std::size_t(width_) * std::size_t(height_) * 4);
+        return *other;
+    }
+    return shown;
 }
 
 void WaylandWindow::present()
 {
     Buffer* buffer = std::exchange(drawing_, nullptr);
     if (!buffer || loop_.ended()) return;
+    commitFrame(*buffer);
     for (int discards = 0;;) {
-        commitFrame(*buffer);
-        reconfigured_ = false;
-        while (feedback_ == Feedback::waiting && !reconfigured_) {
-            if (!dispatchOnce()) return;
-        }
         if (feedback_ == Feedback::presented) return;
-        if (feedback_ == Feedback::waiting) {
-            // A new configure was acknowledged: the compositor shows the window once a commit follows it.
-            if (feedbackProxy_) wp_presentation_feedback_destroy(std::exchange(feedbackProxy_, nullptr));
+        if (feedback_ == Feedback::discarded || reconfigured_) {
+            // A discarded frame is committed again. After a new configure the compositor shows the window
+            // only once new content follows it, so the frame goes out again from the other buffer.
+            if (feedback_ == Feedback::discarded && ++discards == MOST_DISCARDS) {
+                loop_.end("error display does not show the window");
+                return;
+            }
+            buffer = &freshCopy(*buffer);
+            commitFrame(*buffer);
             continue;
         }
-        if (++discards == MOST_DISCARDS) {
-            loop_.end("error display does not show the window");
-            return;
+        int waitMs = WAIT_SLICE_MS;
+        if (frameDoneAt_) {
+            // Composed. Without presentation-time that is all the compositor tells; with it, the
+            // presentation is due within a few refreshes, and a compositor that never reports one (a
+            // headless output) has its composed frame taken as shown.
+            timespec now{};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            const double left = connection_.presentation() ? *frameDoneAt_ + presentationGrace() - seconds(now) : 0;
+            if (left <= 0) {
+                presentedAt_ = frameDoneWall_;
+                return;
+            }
+            waitMs = std::max(1, int(std::ceil(left * 1000)));
         }
+        if (!dispatchOnce(waitMs)) return;
     }
+}
+
+double WaylandWindow::presentationGrace() const
+{
+    const Output* output = connection_.output(screen_.number);
+    const int millihertz = output ? output->state.refreshMillihertz : 0;
+    const double refresh = millihertz > 0 ? 1000.0 / millihertz : 1.0 / 60;
+    return std::max(MIN_PRESENTATION_GRACE, 3 * refresh);
 }
 
 void WaylandWindow::setNeedsDisplay()

@@ -13,6 +13,7 @@
 
 struct wl_surface;
 struct wl_buffer;
+struct wl_callback;
 struct wl_pointer;
 struct wl_cursor_theme;
 struct wl_cursor_image;
@@ -63,8 +64,14 @@ private:
     bool waitForConfigure();
     bool coversOutput() const;
     Pool* pool(std::uint32_t format);
-    bool dispatchOnce();
+    bool dispatchOnce(int waitMs = 1000);
+    // Attaches the buffer, damages it whole and commits it with a frame callback and a presentation
+    // feedback, dropping those of an earlier commit.
     void commitFrame(Buffer& buffer);
+    // The pool's other buffer holding a copy of `shown`'s pixels when it is free; else `shown`.
+    Buffer& freshCopy(Buffer& shown);
+    // How long a presentation report is awaited after the frame callback.
+    double presentationGrace() const;
     void followSeat();
     void applyCursor();
     void configure(int width, int height);
@@ -99,6 +106,9 @@ private:
     enum class Feedback { waiting, presented, discarded };
     Feedback feedback_ = Feedback::waiting;
     wp_presentation_feedback* feedbackProxy_ = nullptr;
+    wl_callback* frameCallback_ = nullptr;
+    std::optional<double> frameDoneAt_;  // monotonic seconds of the frame callback of the last commit
+    double frameDoneWall_ = 0;           // the same moment on the wall clock
 
     WaylandKeyboard keyboard_;
     wl_pointer* pointer_ = nullptr;
