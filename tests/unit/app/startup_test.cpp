@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "platform/headless/headless_displays.hpp"
 
 namespace pp {
@@ -56,6 +58,11 @@ struct RoadCase {
     Words words;  // the whole command line, program name first
     Road road;
 };
+
+void PrintTo(const RoadCase& c, std::ostream* out)
+{
+    for (const auto& word : c.words) *out << word << ' ';
+}
 
 class ChooseRoadCase : public ::testing::TestWithParam<RoadCase> {};
 

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <ostream>
 
 #include "platform/headless/headless_displays.hpp"
 
@@ -30,6 +31,11 @@ struct ListCase {
     std::optional<std::uint32_t> primary;
     const char* text;
 };
+
+void PrintTo(const ListCase& c, std::ostream* out)
+{
+    *out << c.what;
+}
 
 class DisplayListCase : public ::testing::TestWithParam<ListCase> {};
 
