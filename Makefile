@@ -1,8 +1,10 @@
 # Thin wrapper over CMake. `make demo` runs the main job, `make test` the tests.
 BUILD ?= build
 JOBS ?= 2
+PREFIX ?= /usr/local
+DESTDIR ?=
 
-.PHONY: build test unit integration demo bench sanitize clean deps
+.PHONY: build program test unit integration demo bench sanitize install deb clean deps
 
 deps:
 	@scripts/install-deps
@@ -10,8 +12,13 @@ deps:
 $(BUILD)/CMakeCache.txt:
 	cmake -S . -B $(BUILD) -DBUILD_TESTING=ON
 
+# Everything: the program, the tests and the benchmarks.
 build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
+
+# The program alone (and its manual page), without the tests.
+program: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target patch-presenter
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
@@ -22,11 +29,19 @@ unit: build
 integration: build
 	cd $(BUILD) && ctest --output-on-failure -L integration -j $(JOBS)
 
-demo: build
+demo: program
 	scripts/demo
 
 bench: build
 	scripts/bench
+
+# bin/patch-presenter and share/man/man1/patch-presenter.1.gz under $(DESTDIR)$(PREFIX).
+install: program
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# A Debian package of the same files under /usr, written to $(BUILD).
+deb: program
+	cd $(BUILD) && cpack -G DEB
 
 # The tests again on a debug build with the address and undefined-behaviour sanitizers.
 sanitize: deps

@@ -1,11 +1,14 @@
 // The program's entry point: standard output first, then the window system, the screen and the road.
 #include <unistd.h>
 
+#include <cstdio>
 #include <memory>
 
 #include "app/geometry.hpp"
 #include "app/options.hpp"
 #include "app/startup.hpp"
+#include "app/usage.hpp"
+#include "display/display_list.hpp"
 #include "display/profile_assignment.hpp"
 #include "display/profile_name.hpp"
 #include "display/profile_state.hpp"
@@ -48,12 +51,30 @@ int main(int argc, char** argv)
     const pp::Words allWords(argv, argv + argc);
     const pp::Words words(allWords.empty() ? allWords.begin() : allWords.begin() + 1, allWords.end());
 
+    // Help and version answer before any window system is reached: they open nothing.
+    const pp::RoadChoice road = pp::chooseRoad(allWords);
+    if (road.road == pp::Road::help) {
+        std::fputs(pp::usageText().c_str(), stdout);
+        pp::endProcess(0);
+    }
+    if (road.road == pp::Road::version) {
+        pp::writeLine(pp::versionLine());
+        pp::endProcess(0);
+    }
+
     // Without a window system there are no screens at all.
     std::optional<pp::PlatformKind> forced;
     if (auto word = pp::option(words, "--platform", 1)) forced = pp::platformWord(word->front());
     std::unique_ptr<pp::WindowSystem> windowSystem = pp::connectWindowSystem(forced);
     pp::headless::HeadlessDisplays noScreens;
     pp::Displays& displays = windowSystem ? static_cast<pp::Displays&>(*windowSystem) : noScreens;
+
+    // The list covers every screen, so an asked display number plays no part in it.
+    if (road.road == pp::Road::listDisplays) {
+        const pp::RoadOutcome outcome = pp::listDisplaysRoad(displays);
+        pp::writeLine(outcome.line);
+        pp::endProcess(outcome.status);
+    }
 
     std::optional<std::uint32_t> wantedID;
     if (auto word = pp::option(words, "--display", 1)) wantedID = pp::displayNumber(word->front());
@@ -64,8 +85,11 @@ int main(int argc, char** argv)
     }
     const pp::Screen& screen = *choice.screen;
 
-    const pp::RoadChoice road = pp::chooseRoad(allWords);
     switch (road.road) {
+    case pp::Road::help:
+    case pp::Road::version:
+    case pp::Road::listDisplays:
+        break;  // answered above
     case pp::Road::profileState: {
         const auto colour = pp::connectColourManagement();
         const pp::RoadOutcome outcome = pp::profileStateRoad(*colour, screen);

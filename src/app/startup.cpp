@@ -1,6 +1,7 @@
 #include "app/startup.hpp"
 
 #include <algorithm>
+#include <utility>
 
 namespace pp {
 
@@ -18,8 +19,12 @@ ScreenChoice chooseScreen(Displays& displays, std::optional<std::uint32_t> wante
 
 RoadChoice chooseRoad(const Words& allWords)
 {
-    if (std::find(allWords.begin(), allWords.end(), "--profile-state") != allWords.end()) {
-        return {Road::profileState, {}};
+    const std::pair<const char*, Road> anywhere[] = {{"--help", Road::help},
+                                                      {"--version", Road::version},
+                                                      {"--list-displays", Road::listDisplays},
+                                                      {"--profile-state", Road::profileState}};
+    for (const auto& [word, road] : anywhere) {
+        if (std::find(allWords.begin(), allWords.end(), word) != allWords.end()) return {road, {}};
     }
     const Words options(allWords.empty() ? allWords.begin() : allWords.begin() + 1, allWords.end());
     if (auto value = option(options, "--assign", 1)) return {Road::assign, value->front()};

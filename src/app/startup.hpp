@@ -19,14 +19,16 @@ struct ScreenChoice {
 // back from an asked number to the main screen.
 ScreenChoice chooseScreen(Displays& displays, std::optional<std::uint32_t> wanted);
 
-enum class Road { profileState, assign, presenter };
+enum class Road { help, version, listDisplays, profileState, assign, presenter };
 
 struct RoadChoice {
     Road road = Road::presenter;
     std::string assignValue;  // the word after --assign, on the assignment road
 };
 
-// --profile-state anywhere (program name included) wins; else --assign with a word; else the presenter.
+// The first of --help, --version, --list-displays and --profile-state found anywhere on the command
+// line (program name included), in that order of precedence; else --assign with a word; else the
+// presenter. Help and version come first because they must work without any window system.
 RoadChoice chooseRoad(const Words& allWords);
 
 }  // namespace pp

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "platform/headless/headless_displays.hpp"
 
 namespace pp {
@@ -51,6 +53,43 @@ TEST(ChooseRoad, ProfileStateWinsOverAssignAnywhere)
     EXPECT_EQ(chooseRoad({"prog", "--mm", "1", "2", "--assign"}).road, Road::presenter);
     EXPECT_EQ(chooseRoad({"--assign", "x"}).road, Road::presenter);  // the program name is no option
 }
+
+struct RoadCase {
+    Words words;  // the whole command line, program name first
+    Road road;
+};
+
+void PrintTo(const RoadCase& c, std::ostream* out)
+{
+    for (const auto& word : c.words) *out << word << ' ';
+}
+
+class ChooseRoadCase : public ::testing::TestWithParam<RoadCase> {};
+
+TEST_P(ChooseRoadCase, TakesTheRoadOfHighestPrecedenceFoundAnywhere)
+{
+    const auto& words = GetParam().words;
+    std::string line;
+    for (const auto& word : words) line += word + " ";
+    EXPECT_EQ(chooseRoad(words).road, GetParam().road) << line;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Precedence, ChooseRoadCase,
+    ::testing::Values(
+        RoadCase{{"prog", "--help"}, Road::help},
+        RoadCase{{"prog", "--mm", "10", "10", "--help", "--display", "3"}, Road::help},
+        RoadCase{{"prog", "--version", "--list-displays", "--profile-state", "--assign", "x", "--help"}, Road::help},
+        RoadCase{{"prog", "--assign", "--help"}, Road::help},  // an option's word is a word like any other
+        RoadCase{{"prog", "--profile-state", "--list-displays", "--version"}, Road::version},
+        RoadCase{{"prog", "--display", "2", "--version"}, Road::version},
+        RoadCase{{"prog", "--assign", "x.icc", "--profile-state", "--list-displays"}, Road::listDisplays},
+        RoadCase{{"prog", "--list-displays", "--display", "99"}, Road::listDisplays},
+        RoadCase{{"prog", "--assign", "x.icc", "--profile-state"}, Road::profileState},
+        RoadCase{{"prog", "--assign", "x.icc"}, Road::assign},
+        RoadCase{{"prog", "-help", "--HELP", "help", "--version=1", "--list-display", "-V"}, Road::presenter},
+        RoadCase{{"prog"}, Road::presenter},
+        RoadCase{{}, Road::presenter}));
 
 }  // namespace
 }  // namespace pp
