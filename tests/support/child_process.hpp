@@ -16,7 +16,9 @@ using namespace std::chrono_literals;
 class ChildProcess {
 public:
     // Starts `argv` (argv[0] is the program path) with `env` added to this process's environment;
-    // an entry with an empty value removes that variable.
+    // an entry with an empty value removes that variable. Unless `env` names them, WAYLAND_DISPLAY and
+    // WAYLAND_SOCKET are removed and XDG_RUNTIME_DIR points nowhere, so no compositor of the machine's
+    // own is reached.
     ChildProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {});
     ~ChildProcess();  // kills the process if it is still running
     ChildProcess(const ChildProcess&) = delete;
