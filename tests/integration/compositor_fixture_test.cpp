@@ -165,6 +165,25 @@ TEST(SwayFixture, AnnouncesHeadlessOutputsSideBySideAndAddsMore)
     EXPECT_THROW(sway->screenshot("HEADLESS-9"), std::runtime_error);
 }
 
+TEST(SwayFixture, ExtraConfigurationLinesChangeAnOutput)
+{
+    SwayOptions o;
+    o.outputs = 2;
+    o.width = 800;
+    o.height = 600;
+    o.configLines = {"output HEADLESS-2 scale 2"};
+    auto sway = Compositor::startSway(o);
+    const auto outputs = sway->outputs();
+    ASSERT_EQ(outputs.size(), 2u);
+    EXPECT_EQ(outputs[0].scale, 1);
+    EXPECT_EQ(outputs[1].scale, 2);
+    EXPECT_EQ(outputs[1].logicalWidth, 400);
+    EXPECT_EQ(outputs[1].pixelWidth, 800);
+    const Screenshot shot = sway->screenshot("HEADLESS-2");
+    EXPECT_EQ(shot.width, 800);
+    EXPECT_EQ(shot.height, 600);
+}
+
 TEST(SwayFixture, ScreenshotOfOneOutputShowsOnlyTheClientFullscreenOnIt)
 {
     SwayOptions o;
@@ -176,6 +195,26 @@ TEST(SwayFixture, ScreenshotOfOneOutputShowsOnlyTheClientFullscreenOnIt)
     auto client = startClient(*sway, "HEADLESS-2");
     EXPECT_TRUE(awaitColour(*sway, "HEADLESS-2", CLIENT_COLOUR).uniform(0, 0, 320, 200, CLIENT_COLOUR));
     EXPECT_TRUE(awaitColour(*sway, "HEADLESS-1", BACKGROUND).uniform(0, 0, 320, 200, BACKGROUND));
+}
+
+TEST(SwayFixture, ShowsTenBitBuffersTruncatedToEightBits)
+{
+    auto sway = Compositor::startSway({});
+    struct Case {
+        int r, g, b;
+        Rgb shown;
+    };
+    // The headless output holds 8 bits per sample: the two low bits of each level are dropped.
+    const std::vector<Case> cases = {{3, 514, 1023, {0, 128, 255}}, {1021, 6, 510, {255, 1, 127}}};
+    for (const auto& c : cases) {
+        ChildProcess client({PP_WAYLAND_TEST_CLIENT, "--ten-bit", std::to_string(c.r), std::to_string(c.g),
+                             std::to_string(c.b)},
+                            sway->env());
+        const Screenshot shot = awaitColour(*sway, "HEADLESS-1", c.shown);
+        EXPECT_TRUE(shot.uniform(0, 0, shot.width, shot.height, c.shown))
+            << c.r << " " << c.g << " " << c.b << " shows as " << shot.at(0, 0).r << " " << shot.at(0, 0).g << " "
+            << shot.at(0, 0).b;
+    }
 }
 
 struct KeyCase {

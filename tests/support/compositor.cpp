@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -265,13 +266,16 @@ std::optional<std::vector<CompositorOutput>> protocolOutputs(const std::string& 
     return outputs;
 }
 
-// Whether the outputs are the ones asked for: the same count, each with its mode and scale.
+// Whether the outputs are the ones asked for: the same count and, for each output asked for with a
+// mode (pixel width above 0), the output of that name with that mode and scale.
 bool matches(const std::vector<CompositorOutput>& outputs, const std::vector<CompositorOutput>& expected)
 {
     if (outputs.size() != expected.size()) return false;
-    for (std::size_t i = 0; i < outputs.size(); ++i) {
-        if (outputs[i].pixelWidth != expected[i].pixelWidth || outputs[i].pixelHeight != expected[i].pixelHeight ||
-            outputs[i].scale != expected[i].scale) {
+    for (const auto& want : expected) {
+        if (want.pixelWidth == 0) continue;
+        const auto found = std::find_if(outputs.begin(), outputs.end(), [&](const auto& o) { return o.name == want.name; });
+        if (found == outputs.end() || found->pixelWidth != want.pixelWidth || found->pixelHeight != want.pixelHeight ||
+            found->scale != want.scale) {
             return false;
         }
     }
@@ -380,9 +384,16 @@ std::unique_ptr<Compositor> Compositor::startSway(const SwayOptions& o)
                   std::to_string(o.height) + " position " + std::to_string(x) + " 0 scale " + std::to_string(o.scale) + "\n";
         x += o.width / o.scale;
         CompositorOutput out;
-        out.pixelWidth = o.width;
-        out.pixelHeight = o.height;
-        out.scale = o.scale;
+        out.name = "HEADLESS-" + std::to_string(i);
+        // An output that the extra lines configure is left to them.
+        const bool reconfigured = std::any_of(o.configLines.begin(), o.configLines.end(), [&](const std::string& line) {
+            return line.find(out.name) != std::string::npos || line.find("output *") != std::string::npos;
+        });
+        if (!reconfigured) {
+            out.pixelWidth = o.width;
+            out.pixelHeight = o.height;
+            out.scale = o.scale;
+        }
         expected.push_back(out);
     }
     for (const auto& line : o.configLines) config += line + "\n";
@@ -420,6 +431,7 @@ std::unique_ptr<Compositor> Compositor::startWeston(const WestonOptions& o)
                "--scale=" + std::to_string(o.scale), "--socket=" + c->socket_, "--config=" + configPath},
               {{"XDG_RUNTIME_DIR", c->runtimeDir_}});
     CompositorOutput out;
+    out.name = "headless";
     out.pixelWidth = o.width;
     out.pixelHeight = o.height;
     out.scale = o.scale;
@@ -443,7 +455,12 @@ void Compositor::waitUntilReady(const std::vector<CompositorOutput>& expected)
             }
         }
         const auto seen = protocolOutputs(runtimeDir_ + "/" + socket_, 1s);
-        if (seen && matches(*seen, expected) && (kind_ != Kind::sway || matches(outputs(), expected))) return;
+        if (seen && matches(*seen, expected)) {
+            if (kind_ != Kind::sway) return;
+            // Clients must see what sway's IPC says, the extra lines' changes included.
+            const auto configured = outputs();
+            if (matches(configured, expected) && matches(*seen, configured)) return;
+        }
         std::this_thread::sleep_for(20ms);
     }
     throw std::runtime_error("the compositor was not ready in time:\n" + log());

@@ -24,7 +24,9 @@ struct SwayOptions {
     int height = 720;
     int scale = 1;        // every output's scale
     std::string background;  // "#rrggbb": a solid background drawn by swaybg; empty: sway's own, no swaybg
-    std::vector<std::string> configLines;  // appended to the generated configuration as they are
+    // Appended to the generated configuration as they are. They may change an output's mode or scale
+    // (readiness then waits only for the outputs they do not name) but not the number of outputs.
+    std::vector<std::string> configLines;
 };
 
 struct WestonOptions {

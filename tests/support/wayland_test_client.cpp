@@ -2,8 +2,9 @@
 // filled with a known XRGB8888 colour, told on standard output when each frame has been presented and
 // which keys reach it.
 //
-//   pp-wayland-test-client [--colour RRGGBB] [--output NAME] [--inhibit-idle] [--frames N]
+//   pp-wayland-test-client [--colour RRGGBB | --ten-bit R G B] [--output NAME] [--inhibit-idle] [--frames N]
 //
+// --ten-bit fills an XRGB2101010 buffer with the 10-bit levels (0 to 1023) instead of XRGB8888.
 // --frames N draws N more frames after the first, each once the previous one's frame callback came.
 //
 // Lines: "configured W H" (points), "frame" (a commit's frame callback), "presented W H" (buffer pixels),
@@ -63,6 +64,7 @@ struct Client {
     xkb_state* keyState = nullptr;
 
     std::uint32_t colour = 0x000000;
+    bool tenBit = false;  // colour is an XRGB2101010 pixel
     int scale = 1;
     int width = 0;   // the buffer's size in pixels
     int height = 0;
@@ -254,10 +256,12 @@ void draw(Client* c, int width, int height)
         std::exit(1);
     }
     auto* pixels = static_cast<std::uint32_t*>(mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
-    for (std::size_t i = 0; i < size / 4; ++i) pixels[i] = 0xFF000000u | c->colour;
+    const std::uint32_t pixel = c->tenBit ? c->colour : 0xFF000000u | c->colour;
+    for (std::size_t i = 0; i < size / 4; ++i) pixels[i] = pixel;
     munmap(pixels, size);
     wl_shm_pool* pool = wl_shm_create_pool(c->shm, fd, static_cast<int32_t>(size));
-    wl_buffer* buffer = wl_shm_pool_create_buffer(pool, 0, width, height, stride, WL_SHM_FORMAT_XRGB8888);
+    wl_buffer* buffer = wl_shm_pool_create_buffer(pool, 0, width, height, stride,
+                                                  c->tenBit ? WL_SHM_FORMAT_XRGB2101010 : WL_SHM_FORMAT_XRGB8888);
     wl_buffer_add_listener(buffer, &BUFFER_LISTENER, nullptr);
     wl_shm_pool_destroy(pool);
     close(fd);
@@ -311,6 +315,10 @@ int main(int argc, char** argv)
         const std::string arg = argv[i];
         if (arg == "--colour" && i + 1 < argc) {
             c.colour = static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 16)) & 0xFFFFFF;
+        } else if (arg == "--ten-bit" && i + 3 < argc) {
+            c.tenBit = true;
+            c.colour = 0;
+            for (int k = 0; k < 3; ++k) c.colour = (c.colour << 10) | (std::strtoul(argv[++i], nullptr, 10) & 0x3FF);
         } else if (arg == "--output" && i + 1 < argc) {
             outputName = argv[++i];
         } else if (arg == "--inhibit-idle") {
