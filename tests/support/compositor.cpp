@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -344,6 +345,9 @@ void Compositor::launch(const std::vector<std::string>& argv, const std::map<std
     if (pid_ < 0) throw std::runtime_error("fork");
     if (pid_ == 0) {
         setpgid(0, 0);
+        // A test process that crashes takes its compositor with it (setpriv sets this again for sway,
+        // since a change of user clears it).
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         applyEnvironment(env);
         const int logFd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         const int null = open("/dev/null", O_RDONLY);
@@ -402,7 +406,8 @@ std::unique_ptr<Compositor> Compositor::startSway(const SwayOptions& o)
     chmod(configPath.c_str(), 0644);
 
     const std::string id = std::to_string(SWAY_USER);
-    c->launch({"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "sway", "-c", configPath},
+    c->launch({"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "--pdeathsig=KILL", "sway", "-c",
+               configPath},
               {{"XDG_RUNTIME_DIR", c->runtimeDir_},
                {"HOME", c->runtimeDir_},
                {"WLR_BACKENDS", "headless"},
