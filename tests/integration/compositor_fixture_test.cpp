@@ -12,6 +12,8 @@
 
 #include "child_process.hpp"
 #include "compositor.hpp"
+#include "wayland_presenter_session.hpp"
+#include "x_server.hpp"
 
 #ifndef PP_WAYLAND_TEST_CLIENT
 #define PP_WAYLAND_TEST_CLIENT "pp-wayland-test-client"
@@ -301,6 +303,19 @@ TEST_P(CompositorLifetime, StopsEverythingItStartedAndRemovesItsFolder)
 INSTANTIATE_TEST_SUITE_P(Compositors, CompositorLifetime,
                          ::testing::Values(Compositor::Kind::sway, Compositor::Kind::weston),
                          [](const auto& info) { return info.param == Compositor::Kind::sway ? "sway" : "weston"; });
+
+TEST(WaylandPresenterSession, OffersTheCompositorAndAnXServerGivenWithIt)
+{
+    auto sway = Compositor::startSway({});
+    auto xvfb = XServer::startXvfb({});
+    WaylandPresenterSession session(*sway, {"--platform", "x11"}, {{"DISPLAY", xvfb->display()}});
+    ASSERT_EQ(session.greeting().rfind("ready ", 0), 0u) << session.greeting();
+    EXPECT_EQ(session.report()["pixels"], nlohmann::json::parse("[1920,1080]"));
+    EXPECT_EQ(session.ask("info").rfind("info ", 0), 0u);
+    EXPECT_EQ(session.screen("HEADLESS-1").width, 1280);
+    session.child().write("quit\n");
+    EXPECT_EQ(session.child().wait(), 0);
+}
 
 TEST(WestonFixture, NamesItsOneOutputHeadless)
 {
