@@ -20,6 +20,12 @@
 #endif
 
 namespace pp::test {
+
+void PrintTo(Compositor::Kind kind, std::ostream* out)
+{
+    *out << (kind == Compositor::Kind::sway ? "sway" : "weston");
+}
+
 namespace {
 
 const Rgb BACKGROUND{0x10, 0x20, 0x30};
@@ -99,6 +105,11 @@ struct ShotCase {
     int scale;
     const char* name;
 };
+
+void PrintTo(const ShotCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class CompositorScreenshot : public ::testing::TestWithParam<ShotCase> {};
 

@@ -364,7 +364,7 @@ void Compositor::launch(const std::vector<std::string>& argv, const std::map<std
 std::unique_ptr<Compositor> Compositor::startSway(const SwayOptions& o)
 {
     std::unique_ptr<Compositor> c(new Compositor(Kind::sway, makeFolder("pp-sway")));
-    // nobody must reach its configuration; the runtime folder is its own.
+    // The folder is opened so that nobody can read its configuration there; the runtime folder is its own.
     chmod(c->folder_.c_str(), 0755);
     mkdir(c->runtimeDir_.c_str(), 0700);
     if (chown(c->runtimeDir_.c_str(), SWAY_USER, SWAY_USER) != 0) throw std::runtime_error("chown " + c->runtimeDir_);
