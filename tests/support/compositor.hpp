@@ -23,7 +23,7 @@ struct SwayOptions {
     int width = 1280;     // each output's mode, in device pixels
     int height = 720;
     int scale = 1;        // every output's scale
-    std::string background;  // "#rrggbb": a solid background drawn by swaybg; empty: sway's own, no swaybg
+    std::string background;  // "#rrggbb": a solid background drawn by swaybg; empty: none (sway clears to 63 63 63)
     // Appended to the generated configuration as they are. They may change an output's mode or scale
     // (readiness then waits only for the outputs they do not name) but not the number of outputs.
     std::vector<std::string> configLines;
@@ -83,8 +83,10 @@ public:
     Screenshot screenshot(const std::string& outputName) const;
 
     // Sway only. Types with wtype: `wtypeArgs` as wtype takes them ({"-k", "Left"}, {"-M", "shift",
-    // "-k", "Left", "-m", "shift"}); wtype first waits `settle` with its new keyboard in place, because
-    // the focused client learns of that keyboard only after wtype's first requests. wtype's exit status.
+    // "-k", "Left", "-m", "shift"}); wtype's exit status. sway has no keyboard until wtype adds its
+    // virtual one, and the focused client binds it only after the seat announces it (20 to 60 ms), so
+    // keys sent at once are lost: wtype first waits `settle` with its keyboard in place. The keys have
+    // been sent when this returns; the client reads them a moment later.
     int type(const std::vector<std::string>& wtypeArgs, std::chrono::milliseconds settle = 300ms) const;
 
     // Sway only. Adds a headless output; its name.
