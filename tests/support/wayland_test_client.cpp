@@ -42,6 +42,7 @@ struct Output {
 
 struct Client {
     wl_display* display = nullptr;
+    wl_registry* registry = nullptr;
     wl_compositor* compositor = nullptr;
     wl_shm* shm = nullptr;
     xdg_wm_base* wmBase = nullptr;
@@ -49,6 +50,7 @@ struct Client {
     wl_keyboard* keyboard = nullptr;
     wp_presentation* presentation = nullptr;
     zwp_idle_inhibit_manager_v1* inhibitManager = nullptr;
+    zwp_idle_inhibitor_v1* inhibitor = nullptr;
     zxdg_output_manager_v1* xdgOutputManager = nullptr;
     std::vector<std::unique_ptr<Output>> outputs;
 
@@ -306,9 +308,12 @@ const xdg_surface_listener XDG_SURFACE_LISTENER = {onSurfaceConfigure};
 
 }  // namespace
 
+// Everything the client holds stays reachable until the process ends, which is how it ends.
+Client client;
+
 int main(int argc, char** argv)
 {
-    Client c;
+    Client& c = client;
     std::string outputName;
     bool inhibitIdle = false;
     for (int i = 1; i < argc; ++i) {
@@ -333,8 +338,8 @@ int main(int argc, char** argv)
         return 1;
     }
     c.xkb = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-    wl_registry* registry = wl_display_get_registry(c.display);
-    wl_registry_add_listener(registry, &REGISTRY_LISTENER, &c);
+    c.registry = wl_display_get_registry(c.display);
+    wl_registry_add_listener(c.registry, &REGISTRY_LISTENER, &c);
     wl_display_roundtrip(c.display);
     if (!c.compositor || !c.shm || !c.wmBase || c.outputs.empty()) {
         say("error missing globals");
@@ -371,7 +376,7 @@ int main(int argc, char** argv)
             say("error no idle inhibit manager");
             return 1;
         }
-        zwp_idle_inhibit_manager_v1_create_inhibitor(c.inhibitManager, c.surface);
+        c.inhibitor = zwp_idle_inhibit_manager_v1_create_inhibitor(c.inhibitManager, c.surface);
     }
     wl_surface_commit(c.surface);
 
