@@ -1,6 +1,8 @@
 #include "protocol/commands.hpp"
 
+#include <algorithm>
 #include <array>
+#include <optional>
 #include <vector>
 
 #include "protocol/command_split.hpp"
@@ -45,8 +47,15 @@ Reply CommandSet::answer(std::string_view line)
     if (word == "rgb") {
         const auto numbers = numberList(argument);
         if (numbers.size() != 3) return {"error rgb needs three numbers"};
-        loop_.runOnMain([&, rgb = three(numbers)] { presenter_.setRgb(rgb); });
-        return {"painted " + secondsText(clock_())};
+        // The moment the window system says the colour was shown, kept between the command and the reply.
+        const double asked = clock_();
+        std::optional<double> shown;
+        loop_.runOnMain([&, rgb = three(numbers)] {
+            presenter_.setRgb(rgb);
+            shown = presenter_.presentedAt();
+        });
+        const double now = clock_();
+        return {"painted " + secondsText(shown ? std::clamp(*shown, asked, now) : now)};
     }
     if (word == "move") {
         const auto numbers = numberList(argument);

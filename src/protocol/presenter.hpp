@@ -3,6 +3,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,8 @@ public:
     std::string setMode(const std::string& mode);
     // The status report text.
     std::string report();
+    // When the window system reported the last frame shown (seconds since 1970), if it tells.
+    std::optional<double> presentedAt() const { return window_.presentedAt(); }
 
     // Renders the view into the window's frame and presents it, now.
     void redraw();

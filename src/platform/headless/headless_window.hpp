@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "platform/platform.hpp"
@@ -23,6 +24,10 @@ public:
     void present() override;
     void setNeedsDisplay() override;
     void setPointerVisible(bool visible) override;
+    std::optional<double> presentedAt() const override { return presentedAt_; }
+
+    // Makes the window report that its frames were shown at `time` (none: it reports no time).
+    void reportPresentationsAt(std::optional<double> time) { presentedAt_ = time; }
 
     // Whether a repaint was asked for since the last call; clears the request. Main thread (the loop).
     bool takeNeedsDisplay();
@@ -48,6 +53,7 @@ private:
     std::atomic<bool> pointerVisible_{false};
     std::atomic<int> pointerChanges_{0};
     bool needsDisplay_ = false;
+    std::optional<double> presentedAt_;
 };
 
 }  // namespace pp::headless

@@ -1,0 +1,270 @@
+// The presenter as a native Wayland client: the real binary on sway and weston run headless, the
+// pixels read back from the compositor's own screenshots, keys typed with a virtual keyboard.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sys/time.h>
+
+#include <cmath>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "compositor.hpp"
+#include "presenter_session.hpp"
+#include "wayland_presenter_session.hpp"
+#include "x_server.hpp"
+
+namespace pp::test {
+namespace {
+
+double wallClock()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+std::unique_ptr<Compositor> start(Compositor::Kind kind, int width, int height, int scale = 1, int outputs = 1)
+{
+    if (kind == Compositor::Kind::sway) {
+        return Compositor::startSway({.outputs = outputs, .width = width, .height = height, .scale = scale});
+    }
+    return Compositor::startWeston({.width = width, .height = height, .scale = scale});
+}
+
+std::string firstOutput(const Compositor& compositor)
+{
+    return compositor.outputs().at(0).name;
+}
+
+std::string kindName(const ::testing::TestParamInfo<Compositor::Kind>& info)
+{
+    return info.param == Compositor::Kind::sway ? "sway" : "weston";
+}
+
+// The members of --list-displays on this compositor, as JSON.
+nlohmann::json displayList(const Compositor& compositor)
+{
+    const RunResult run = runToEnd({"--list-displays"}, compositor.env());
+    EXPECT_EQ(run.status, 0) << run.output;
+    return nlohmann::json::parse(run.output);
+}
+
+class OnCompositor : public ::testing::TestWithParam<Compositor::Kind> {};
+
+TEST_P(OnCompositor, GreetsWithTheOutputAndCoversItExactly)
+{
+    auto compositor = start(GetParam(), 960, 600);
+    WaylandPresenterSession session(*compositor);
+    ASSERT_EQ(session.greeting().rfind("ready {", 0), 0u) << session.greeting();
+    const auto report = session.report();
+    EXPECT_EQ(report.size(), 12u);
+    EXPECT_EQ(report["platform"], "linux");
+    EXPECT_EQ(report["pixels"], nlohmann::json::array({960, 600}));
+    EXPECT_EQ(report["gamma_table"], nlohmann::json::parse("[[],[],[]]"));
+    EXPECT_EQ(report["display_id"], displayList(*compositor).at(0)["display_id"]);
+
+    ASSERT_EQ(session.ask("mode flat").rfind("mode flat window_bits 8 screen_bits ", 0), 0u);
+    ASSERT_EQ(session.ask("surround 20 40 60"), "surround");
+    ASSERT_EQ(session.ask("rgb 200 100 50").rfind("painted ", 0), 0u);
+    const Screenshot shot = session.screen(firstOutput(*compositor));
+    ASSERT_EQ(shot.width, 960);
+    ASSERT_EQ(shot.height, 600);
+    // Without a physical size the patch is half the screen's height across: 300 pixels about the centre.
+    const Rgb surround{20, 40, 60}, patch{200, 100, 50};
+    EXPECT_EQ(shot.at(480, 300), patch);
+    EXPECT_EQ(shot.at(480 - 140, 300), patch);
+    EXPECT_EQ(shot.at(480, 300 + 140), patch);
+    int strangers = 0;
+    for (int y = 0; y < 600; ++y)
+        for (int x = 0; x < 960; ++x) {
+            const bool inPatchBox = std::abs(x - 480) <= 151 && std::abs(y - 300) <= 151;
+            const bool inHint = x < 140 && y > 600 - 40;
+            if (!inPatchBox && !inHint && !(shot.at(x, y) == surround)) ++strangers;
+        }
+    EXPECT_EQ(strangers, 0) << "pixels outside the patch and the hint that are not the surround";
+    EXPECT_EQ(session.child().errorOutput(), "");
+}
+
+TEST_P(OnCompositor, DitherTileIsAnchoredAtTheBottomLeftDevicePixel)
+{
+    // 601 rows: not a multiple of 16, so the anchoring shows.
+    auto compositor = start(GetParam(), 800, 601);
+    WaylandPresenterSession session(*compositor);
+    ASSERT_EQ(session.ask("rgb 127.25 64 10").rfind("painted ", 0), 0u);
+    for (const char* move : {"move 0.5 0.5", "move 0.4037 0.3011"}) {
+        ASSERT_EQ(session.ask(move), "moved");
+        std::istringstream words(move + 5);
+        double fx = 0, fy = 0;
+        words >> fx >> fy;
+        const int cx = int(800 * fx), cy = int(601 * fy);
+        const Screenshot shot = session.screen(firstOutput(*compositor));
+        int upper = 0;
+        for (int y = cy - 8; y < cy + 8; ++y)
+            for (int x = cx - 8; x < cx + 8; ++x) {
+                const Rgb p = shot.at(x, y);
+                const int b = BAYER_MATRIX[tileRow(y, 601) / 2][(x % 16) / 2];
+                ASSERT_EQ(p.r, b < 16 ? 128 : 127) << move << " at " << x << "," << y;
+                ASSERT_EQ(p.g, 64);
+                ASSERT_EQ(p.b, 10);
+                upper += p.r == 128;
+            }
+        EXPECT_EQ(upper, 64) << move;
+    }
+}
+
+TEST_P(OnCompositor, EveryPaintedColourIsOnTheScreenWhenTheReplyArrives)
+{
+    auto compositor = start(GetParam(), 640, 480);
+    WaylandPresenterSession session(*compositor);
+    ASSERT_EQ(session.ask("mode flat").rfind("mode flat", 0), 0u);
+    const std::string output = firstOutput(*compositor);
+    for (int i = 0; i < 10; ++i) {
+        // An idle desktop: nothing else asks the compositor for a frame between the commands.
+        std::this_thread::sleep_for(std::chrono::milliseconds(i == 0 ? 0 : 1000));
+        const int r = 25 * i + 3, g = 250 - 20 * i, b = 7 * i;
+        const double sent = wallClock();
+        const std::string reply = session.ask("rgb " + std::to_string(r) + " " + std::to_string(g) + " " +
+                                              std::to_string(b));
+        const double arrived = wallClock();
+        ASSERT_EQ(reply.rfind("painted ", 0), 0u) << reply;
+        const Screenshot shot = session.screen(output);
+        EXPECT_EQ(shot.at(320, 240), (Rgb{r, g, b})) << "command " << i;
+        const double painted = std::stod(reply.substr(8));
+        EXPECT_GE(painted, sent) << "command " << i;
+        EXPECT_LE(painted, arrived) << "command " << i;
+    }
+}
+
+TEST_P(OnCompositor, ACompositorThatDiesEndsTheRunWithTheErrorLine)
+{
+    auto compositor = start(GetParam(), 640, 480);
+    WaylandPresenterSession session(*compositor);
+    ASSERT_EQ(session.ask("rgb 1 2 3").rfind("painted ", 0), 0u);
+    compositor->kill();
+    std::string last;
+    while (auto line = session.child().readLine(5s)) last = *line;
+    EXPECT_EQ(last, "error display connection lost");
+    EXPECT_EQ(session.child().wait(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Headless, OnCompositor,
+                         ::testing::Values(Compositor::Kind::sway, Compositor::Kind::weston), kindName);
+
+TEST(WaylandScale, AtScaleTwoTheTileStaysOneDevicePixelAndThePatchKeepsItsMillimetres)
+{
+    auto sway = start(Compositor::Kind::sway, 1280, 720, 2);
+    WaylandPresenterSession session(*sway);
+    const auto report = session.report();
+    ASSERT_EQ(report["pixels"], nlohmann::json::array({1280, 720}));
+    // 0 x 0 mm: the patch is half the height in points across: 90 points, 180 device pixels; its 65 mm
+    // are 180 device pixels at 180 / 65 device pixels per mm.
+    ASSERT_EQ(session.ask("mode flat").rfind("mode flat", 0), 0u);
+    ASSERT_EQ(session.ask("rgb 250 250 250").rfind("painted ", 0), 0u);
+    Screenshot shot = session.screen(firstOutput(*sway));
+    int first = -1, last = -1;
+    for (int x = 0; x < 1280; ++x)
+        if (shot.at(x, 360).r == 250) {
+            if (first < 0) first = x;
+            last = x;
+        }
+    EXPECT_NEAR(last - first + 1, 180, 1);
+    EXPECT_NEAR((first + last) / 2.0, 639.5, 1);
+
+    ASSERT_EQ(session.ask("mode dither").rfind("mode dither", 0), 0u);
+    ASSERT_EQ(session.ask("rgb 127.25 64 10").rfind("painted ", 0), 0u);
+    shot = session.screen(firstOutput(*sway));
+    for (int y = 352; y < 368; ++y)
+        for (int x = 632; x < 648; ++x) {
+            const int b = BAYER_MATRIX[tileRow(y, 720) / 2][(x % 16) / 2];
+            ASSERT_EQ(shot.at(x, y).r, b < 16 ? 128 : 127) << x << "," << y;
+        }
+}
+
+TEST(WaylandOutputs, TheChosenOutputIsCoveredAndTheOtherUntouched)
+{
+    auto sway = Compositor::startSway({.outputs = 2, .width = 640, .height = 480, .background = "#203040"});
+    const auto list = displayList(*sway);
+    ASSERT_EQ(list.size(), 2u);
+    const auto outputs = sway->outputs();
+    // The second screen in the list, by its connector name.
+    const std::string secondName = list.at(1)["output"];
+    const std::string firstName = list.at(0)["output"];
+    WaylandPresenterSession session(*sway, {"--display", std::to_string(list.at(1)["display_id"].get<long>())});
+    EXPECT_EQ(session.report()["display_id"], list.at(1)["display_id"]);
+    ASSERT_EQ(session.ask("mode flat").rfind("mode flat", 0), 0u);
+    ASSERT_EQ(session.ask("surround 90 80 70"), "surround");
+    EXPECT_TRUE(session.screen(secondName).uniform(0, 0, 640, 100, Rgb{90, 80, 70}));
+    EXPECT_TRUE(session.screen(firstName).uniform(0, 0, 640, 480, Rgb{32, 48, 64}));
+}
+
+TEST(WaylandKeys, TypedKeysMoveTheMarkedPatchAndEndTheRun)
+{
+    auto sway = start(Compositor::Kind::sway, 1000, 650);
+    WaylandPresenterSession session(*sway);
+    ChildProcess& child = session.child();
+    auto nextLine = [&] { return child.readLine(3s).value_or("<none>"); };
+
+    // With the mark off the arrows do nothing.
+    ASSERT_EQ(sway->type({"-k", "Left"}), 0);
+    ASSERT_EQ(session.ask("mark on"), "mark on");  // the first line after the keys: none of them wrote
+
+    auto fraction = [](const std::string& line) {
+        std::istringstream words(line.substr(9));
+        double x = 0, y = 0;
+        words >> x >> y;
+        return std::pair{x, y};
+    };
+    // 0 x 0 mm: 325 points is 65 mm, 5 points per mm.
+    ASSERT_EQ(sway->type({"-k", "Right"}), 0);
+    const auto right = fraction(nextLine());
+    EXPECT_NEAR(right.first, 0.5 + 25.0 / 1000, 1e-5);
+    ASSERT_EQ(sway->type({"-M", "shift", "-k", "Up", "-m", "shift"}), 0);
+    const auto up = fraction(nextLine());
+    EXPECT_NEAR(up.second, 0.5 - 5.0 / 650, 1e-5);
+    EXPECT_NEAR(up.first, right.first, 1e-5);
+
+    for (const char* key : {"Return", "space", "KP_Enter"}) {
+        ASSERT_EQ(sway->type({"-k", key}), 0);
+        EXPECT_EQ(nextLine(), "key space") << key;
+    }
+    ASSERT_EQ(sway->type({"-k", "Escape"}), 0);
+    EXPECT_EQ(nextLine(), "closed");
+    EXPECT_EQ(child.wait(), 0);
+    EXPECT_EQ(child.errorOutput(), "");
+}
+
+TEST(WaylandIdle, TheCompositorSeesTheWindowInhibitingIdle)
+{
+    auto sway = start(Compositor::Kind::sway, 640, 480);
+    EXPECT_FALSE(sway->idleInhibited());
+    WaylandPresenterSession session(*sway);
+    ASSERT_EQ(session.greeting().rfind("ready ", 0), 0u);
+    EXPECT_TRUE(sway->idleInhibited());
+}
+
+TEST(PlatformChoice, WaylandWinsWhenBothAreThereAndTheOptionForcesX11)
+{
+    auto sway = start(Compositor::Kind::sway, 640, 480);
+    auto xvfb = XServer::startXvfb({.width = 1024, .height = 700});
+    {
+        WaylandPresenterSession session(*sway, {}, {{"DISPLAY", xvfb->display()}});
+        EXPECT_EQ(session.report()["pixels"], nlohmann::json::array({640, 480}));
+    }
+    {
+        WaylandPresenterSession session(*sway, {"--platform", "x11"}, {{"DISPLAY", xvfb->display()}});
+        EXPECT_EQ(session.report()["pixels"], nlohmann::json::array({1024, 700}));
+        EXPECT_EQ(session.report()["name"], "screen");
+    }
+    {
+        // A forced platform that cannot be reached: no falling back to the other.
+        const RunResult run = runToEnd({"--platform", "wayland"}, {{"DISPLAY", xvfb->display()}});
+        EXPECT_EQ(run.output, "error no screen main\n");
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.errors, "");
+    }
+}
+
+}  // namespace
+}  // namespace pp::test
