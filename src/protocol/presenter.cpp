@@ -130,6 +130,7 @@ std::string Presenter::setMode(const std::string& mode)
 {
     view_.mode = mode;
     renderer_.setSurfaceBits(mode == "deep" ? 16 : 8);
+    window_.setSurfaceBits(renderer_.surfaceBits());
     redraw();
     const int bits = renderer_.surfaceBits();
     return mode + " window_bits " + std::to_string(bits) + " screen_bits " + std::to_string(screen_.bitsPerSample) +

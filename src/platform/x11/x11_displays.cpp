@@ -2,6 +2,8 @@
 
 #include <xcb/randr.h>
 
+#include <string_view>
+
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -148,6 +150,8 @@ std::uint32_t X11Displays::crtcOf(std::uint32_t output)
 TransferTable X11Displays::transferTable(std::uint32_t number, std::size_t capacity)
 {
     TransferTable table;
+    // XWayland's ramp is its own invention, not the display's: none can be read there.
+    if (isXWayland()) return table;
     const std::uint32_t crtc = crtcOf(number);
     if (crtc == XCB_NONE) return table;
     auto gamma = reply(xcb_randr_get_crtc_gamma_reply(connection_, xcb_randr_get_crtc_gamma(connection_, crtc), nullptr));
@@ -156,6 +160,14 @@ TransferTable X11Displays::transferTable(std::uint32_t number, std::size_t capac
     table.green = sampledRamp(xcb_randr_get_crtc_gamma_green(gamma.get()), gamma->size, capacity);
     table.blue = sampledRamp(xcb_randr_get_crtc_gamma_blue(gamma.get()), gamma->size, capacity);
     return table;
+}
+
+bool X11Displays::isXWayland()
+{
+    constexpr std::string_view NAME = "XWAYLAND";
+    auto r = reply(xcb_query_extension_reply(
+        connection_, xcb_query_extension(connection_, std::uint16_t(NAME.size()), NAME.data()), nullptr));
+    return r && r->present;
 }
 
 std::vector<std::uint8_t> X11Displays::property(std::uint32_t window, bool output, const char* name)

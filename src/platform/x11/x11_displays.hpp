@@ -33,6 +33,8 @@ protected:
     xcb_screen_t* root_;
 
 private:
+    // Whether the server is XWayland, an X server inside a Wayland compositor.
+    bool isXWayland();
     std::vector<std::uint8_t> property(std::uint32_t window, bool output, const char* name);
     std::uint32_t crtcOf(std::uint32_t output);
 };
