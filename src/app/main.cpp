@@ -39,7 +39,7 @@ namespace {
         pp::endProcess(1);
     }
     system.mainLoop().run(*presenter);
-    pp::writeLine(system.mainLoop().endLine());
+    pp::writeLine(system.mainLoop().endReason());
     pp::endProcess(1);
 }
 

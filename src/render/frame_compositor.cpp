@@ -67,18 +67,19 @@ void applyLayer(const CoverageLayer& layer, int y, int frameHeight, int lo, int 
 }
 
 template <int BITS, PixelFormat FORMAT>
-void writeRun(const Rgb16* row, int lo, int hi, std::uint32_t* out)
+void writeRun(const Rgb16* row, int lo, int hi, std::uint32_t* out, std::uint32_t padding)
 {
-    for (int x = lo; x < hi; ++x) out[x] = screenPixel(row[x], BITS, FORMAT);
+    for (int x = lo; x < hi; ++x) out[x] = screenPixel(row[x], BITS, FORMAT) | padding;
 }
 
-void writeRun(const Rgb16* row, int lo, int hi, std::uint32_t* out, int bits, PixelFormat format)
+void writeRun(const Rgb16* row, int lo, int hi, std::uint32_t* out, int bits, PixelFormat format,
+              std::uint32_t padding)
 {
     constexpr auto ten = PixelFormat::xrgb2101010, eight = PixelFormat::xrgb8888;
     if (bits == 16) {
-        format == ten ? writeRun<16, ten>(row, lo, hi, out) : writeRun<16, eight>(row, lo, hi, out);
+        format == ten ? writeRun<16, ten>(row, lo, hi, out, padding) : writeRun<16, eight>(row, lo, hi, out, padding);
     } else {
-        format == ten ? writeRun<8, ten>(row, lo, hi, out) : writeRun<8, eight>(row, lo, hi, out);
+        format == ten ? writeRun<8, ten>(row, lo, hi, out, padding) : writeRun<8, eight>(row, lo, hi, out, padding);
     }
 }
 
@@ -90,17 +91,17 @@ constexpr int MIXED = -2;
 
 // The fill of `layer` on frame row `y`, by column modulo the tile side, as screen pixels.
 void solidFills(const CoverageLayer& layer, int y, int frameHeight, int bits, PixelFormat format,
-                std::array<std::uint32_t, TILE_SIDE>& out)
+                std::uint32_t padding, std::array<std::uint32_t, TILE_SIDE>& out)
 {
     if (!layer.tile) {
-        out.fill(screenPixel(layer.colour, bits, format));
+        out.fill(screenPixel(layer.colour, bits, format) | padding);
         return;
     }
     const int tileRow = ((y - frameHeight) % TILE_SIDE + TILE_SIDE) % TILE_SIDE;
     const std::uint8_t* bytes = layer.tile->data() + tileRow * TILE_SIDE * 4;
     for (int i = 0; i < TILE_SIDE; ++i) {
         auto sample = [&](int channel) { return static_cast<std::uint16_t>(bytes[i * 4 + channel] * 257); };
-        out[static_cast<std::size_t>(i)] = screenPixel({sample(0), sample(1), sample(2)}, bits, format);
+        out[static_cast<std::size_t>(i)] = screenPixel({sample(0), sample(1), sample(2)}, bits, format) | padding;
     }
 }
 
@@ -129,7 +130,7 @@ void FrameCompositor::compose(const FrameBuffer& target, Rgb16 surround, std::sp
                               int surfaceBits)
 {
     if (!target.pixels || target.width <= 0 || target.height <= 0 || target.stride < target.width) return;
-    const std::uint32_t background = screenPixel(surround, surfaceBits, target.format);
+    const std::uint32_t background = screenPixel(surround, surfaceBits, target.format) | target.padding;
     // One row by value, the others copied from it: the copy runs at about twice the speed of the loop.
     std::fill_n(target.pixels, target.width, background);
     for (int y = 1; y < target.height; ++y) {
@@ -171,7 +172,7 @@ void FrameCompositor::compose(const FrameBuffer& target, Rgb16 surround, std::sp
         std::array<std::array<std::uint32_t, TILE_SIDE>, MAX_LAYERS> solid{};
         const std::size_t count = std::min(layers.size(), MAX_LAYERS);
         for (std::size_t i = 0; i < count; ++i) {
-            if (covers(layers[i])) solidFills(layers[i], y, target.height, surfaceBits, target.format, solid[i]);
+            if (covers(layers[i])) solidFills(layers[i], y, target.height, surfaceBits, target.format, target.padding, solid[i]);
         }
         for (const auto& [a, b] : runs_) {
             const int lo = a, hi = std::min(b, target.width);
@@ -196,7 +197,7 @@ void FrameCompositor::compose(const FrameBuffer& target, Rgb16 surround, std::sp
                     const int from = std::max(x, layer.mask->x), to = std::min(end, layer.mask->x + layer.mask->width);
                     if (from < to) applyLayer(layer, y, target.height, from, to, row_.data());
                 }
-                writeRun(row_.data(), x, end, out, surfaceBits, target.format);
+                writeRun(row_.data(), x, end, out, surfaceBits, target.format, target.padding);
                 x = end;
             }
         }

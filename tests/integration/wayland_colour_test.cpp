@@ -13,7 +13,11 @@ namespace {
 
 TEST(WaylandColourRoads, FindTheDeviceByTheOutputsConnectorName)
 {
-    auto sway = Compositor::startSway({.outputs = 2, .width = 640, .height = 480});
+    SwayOptions options;
+    options.outputs = 2;
+    options.width = 640;
+    options.height = 480;
+    auto sway = Compositor::startSway(options);
     auto colord = PrivateColord::start();
     auto env = sway->env();
     for (const auto& [name, value] : colord->environment()) env[name] = value;

@@ -36,10 +36,10 @@ void WaylandMainLoop::addSource(int fd, std::function<void()> ready)
     if (fd >= 0) sources_.push_back({fd, std::move(ready)});
 }
 
-void WaylandMainLoop::end(std::string line)
+void WaylandMainLoop::endWith(std::string reason)
 {
     if (handOver_.ended()) return;
-    endLine_ = std::move(line);
+    endReason_ = std::move(reason);
     handOver_.end();
 }
 

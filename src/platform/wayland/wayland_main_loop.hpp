@@ -28,7 +28,7 @@ public:
     bool runOnMain(std::function<void()> work) override;
     // Returns when the compositor is gone or end() was called. Main thread.
     void run(EventHandler& handler) override;
-    std::string endLine() const override { return endLine_; }
+    std::string endReason() const override { return endReason_; }
 
     // Paint before the loop next waits. Main thread.
     void requestPaint() { needsPaint_ = true; }
@@ -40,9 +40,9 @@ public:
     // Polls `fd` too and calls `ready` on the main thread when it is readable. Main thread, before run().
     void addSource(int fd, std::function<void()> ready);
 
-    // Ends the run with `line` as the error line the process ends with; work handed over is no longer
+    // Ends the run with `reason` as the error line the process ends with; work handed over is no longer
     // run, and work running now counts as not run. Main thread, also from inside a listener or an item.
-    void end(std::string line);
+    void endWith(std::string reason);
     bool ended() const { return handOver_.ended(); }
 
 private:
@@ -57,7 +57,7 @@ private:
     std::deque<std::function<void(EventHandler&)>> heldInput_;
     std::vector<Source> sources_;
     bool needsPaint_ = true;  // the first turn paints the freshly configured window
-    std::string endLine_ = "error display connection lost";
+    std::string endReason_ = DISPLAY_CONNECTION_LOST;
 };
 
 }  // namespace pp::wayland

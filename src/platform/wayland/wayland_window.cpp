@@ -218,7 +218,7 @@ std::unique_ptr<WaylandWindow> WaylandWindow::create(WaylandConnection& connecti
     const std::uint32_t number = screen.number;
     connection.onOutputChanged = [&connection, &loop, number](std::uint32_t name) {
         if (name != number) return;
-        loop.end(connection.output(number) ? "error display changed" : "error no screen " + std::to_string(number));
+        loop.endWith(connection.output(number) ? "error display changed" : "error no screen " + std::to_string(number));
     };
     loop.addSource(w->keyboard_.repeatFd(), [window] { window->keyboard_.repeatDue(); });
     w->hidden_ = 1;
@@ -271,7 +271,7 @@ void WaylandWindow::configure(int width, int height)
     reconfigured_ = true;
     if (first) return;
     if (!coversOutput()) {
-        loop_.end("error window does not cover the display");
+        loop_.endWith("error window does not cover the display");
         return;
     }
     loop_.requestPaint();
@@ -284,31 +284,31 @@ bool WaylandWindow::dispatchOnce(int waitMs)
     wl_display* display = connection_.display();
     if (loop_.ended()) return false;
     if (wl_display_dispatch_pending(display) < 0) {
-        loop_.end("error display connection lost");
+        loop_.endWith(MainLoop::DISPLAY_CONNECTION_LOST);
         return false;
     }
     if (wl_display_prepare_read(display) != 0) return !loop_.ended();
     if (wl_display_flush(display) < 0 && errno != EAGAIN) {
         wl_display_cancel_read(display);
-        loop_.end("error display connection lost");
+        loop_.endWith(MainLoop::DISPLAY_CONNECTION_LOST);
         return false;
     }
     pollfd fd{wl_display_get_fd(display), POLLIN, 0};
     const int ready = poll(&fd, 1, waitMs);
     if (ready > 0) {
         if (wl_display_read_events(display) < 0) {
-            loop_.end("error display connection lost");
+            loop_.endWith(MainLoop::DISPLAY_CONNECTION_LOST);
             return false;
         }
     } else {
         wl_display_cancel_read(display);
         if (ready < 0 && errno != EINTR) {
-            loop_.end("error display connection lost");
+            loop_.endWith(MainLoop::DISPLAY_CONNECTION_LOST);
             return false;
         }
     }
     if (wl_display_dispatch_pending(display) < 0) {
-        loop_.end("error display connection lost");
+        loop_.endWith(MainLoop::DISPLAY_CONNECTION_LOST);
         return false;
     }
     return !loop_.ended();
@@ -358,7 +358,9 @@ FrameBuffer WaylandWindow::frame()
         scratch_.resize(std::size_t(width_) * std::size_t(height_));
         return {scratch_.data(), width_, height_, width_, PixelFormat::xrgb8888, scale_};
     }
-    return {drawing_->pixels, width_, height_, width_, pixelFormat(p->format), scale_};
+    // The unused bits are set: some compositors read an x channel as alpha.
+    const std::uint32_t padding = p->format == WL_SHM_FORMAT_XRGB2101010 ? 0xC0000000u : 0xFF000000u;
+    return {drawing_->pixels, width_, height_, width_, pixelFormat(p->format), scale_, padding};
 }
 
 void WaylandWindow::commitFrame(Buffer& buffer)
@@ -402,7 +404,7 @@ void WaylandWindow::present()
             // A discarded frame is committed again. After a new configure the compositor shows the window
             // only once new content follows it, so the frame goes out again from the other buffer.
             if (feedback_ == Feedback::discarded && ++discards == MOST_DISCARDS) {
-                loop_.end("error display does not show the window");
+                loop_.endWith("error display does not show the window");
                 return;
             }
             buffer = &freshCopy(*buffer);

@@ -26,10 +26,11 @@ struct Frame {
     PixelFormat format;
     std::vector<std::uint32_t> pixels;
     double scale = 1;
+    std::uint32_t padding = 0;
 
     Frame(int w = W, int h = H, PixelFormat f = PixelFormat::xrgb8888, int s = 0)
         : width(w), height(h), stride(s ? s : w), format(f), pixels(std::size_t(stride) * h, 0xDEADBEEF) {}
-    FrameBuffer buffer() { return {pixels.data(), width, height, stride, format, scale}; }
+    FrameBuffer buffer() { return {pixels.data(), width, height, stride, format, scale, padding}; }
     std::uint32_t raw(int x, int row) const { return pixels[std::size_t(row) * stride + x]; }
     Rgb at(int x, int row) const  // 0-255, or 0-1023 on a 10-bit frame
     {
@@ -309,6 +310,26 @@ TEST(FrameRenderer, BackingScaleEnlargesShapesButNotTheDitherTile)
                 const std::uint8_t* p = tile.data() + (15 - (f.height - 1 - row) % 16) * 64 + (x % 16) * 4;
                 ASSERT_EQ(f.at(x, row), (Rgb{p[0], p[1], p[2]})) << "scale " << scale << " at " << x << "," << row;
             }
+    }
+}
+
+// The unused bits a window asks for are set in every pixel, whatever drew it, and change no sample.
+TEST(FrameRenderer, PaddingBitsAreSetInEveryPixelAndLeaveTheSamplesAlone)
+{
+    for (auto [format, padding] : {std::pair{PixelFormat::xrgb8888, 0xFF000000u},
+                                   std::pair{PixelFormat::xrgb2101010, 0xC0000000u}}) {
+        for (const char* mode : {"flat", "dither", "deep"}) {
+            PatchView view = everything(mode);
+            Frame plain(W, H, format);
+            Frame padded(W, H, format);
+            padded.padding = padding;
+            const int bits = mode == std::string("deep") ? 16 : 8;
+            plain = render(view, bits, plain);
+            padded = render(view, bits, padded);
+            for (std::size_t i = 0; i < plain.pixels.size(); ++i) {
+                ASSERT_EQ(padded.pixels[i], plain.pixels[i] | padding) << mode << " pixel " << i;
+            }
+        }
     }
 }
 
