@@ -61,7 +61,8 @@ struct InProcessRun {
                            std::lock_guard lock(mutex);
                            ends.push_back(status);
                            stage.loop.stop();
-                       }};
+                       },
+                       {}};
     Stage stage{hooks};
     int input[2]{-1, -1};
 
@@ -149,7 +150,8 @@ struct EventLines : ::testing::Test {
     std::vector<std::string> lines;
     std::vector<int> ends;
     Stage stage{ProcessHooks{[this](std::string_view line) { lines.emplace_back(line); },
-                             [this](int status) { ends.push_back(status); }}};
+                             [this](int status) { ends.push_back(status); },
+                             {}}};
 };
 
 TEST_F(EventLines, AreHeldUntilTheGreetingIsOutThenWrittenInOrder)
