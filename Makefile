@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: build test unit integration demo bench sanitize clean deps
+.PHONY: build test unit integration demo bench sanitize tsan fuzz clean deps
 
 deps:
 	@scripts/install-deps
@@ -34,5 +34,22 @@ sanitize: deps
 	cmake --build build-sanitize -j $(JOBS)
 	cd build-sanitize && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp ctest --output-on-failure -j $(JOBS)
 
+# The unit tests and the integration tests on a build with the thread sanitizer; tests/tsan.supp names
+# races inside libraries whose own threads the sanitizer cannot see into.
+tsan: deps
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DPP_TSAN=ON -DBUILD_TESTING=ON
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
+	  ctest --output-on-failure -j $(JOBS)
+
+# The libFuzzer target over the command channel's text handling, built with clang, run for a fixed
+# number of inputs from the seed corpus (new finds go to a scratch folder, not into the sources).
+FUZZ_RUNS ?= 20000
+fuzz: deps
+	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPP_FUZZ=ON -DBUILD_TESTING=OFF
+	cmake --build build-fuzz -j $(JOBS) --target protocol_fuzz
+	rm -rf build-fuzz/corpus && mkdir -p build-fuzz/corpus
+	build-fuzz/tests/fuzz/protocol_fuzz -runs=$(FUZZ_RUNS) -seed=1 -max_len=4096 build-fuzz/corpus tests/fuzz/corpus
+
 clean:
-	rm -rf $(BUILD) build-sanitize
+	rm -rf $(BUILD) build-sanitize build-tsan build-fuzz
