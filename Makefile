@@ -34,10 +34,11 @@ sanitize: deps
 	cmake --build build-sanitize -j $(JOBS)
 	cd build-sanitize && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp ctest --output-on-failure -j $(JOBS)
 
-# The unit tests and the integration tests on a build with the thread sanitizer; tests/tsan.supp names
-# races inside libraries whose own threads the sanitizer cannot see into.
+# The unit tests and the integration tests on a build with the thread sanitizer (optimised: a debug
+# build under the sanitizer is too slow for the timed waits of the process tests); tests/tsan.supp
+# names what the sanitizer reports inside libraries whose own threads it cannot see into.
 tsan: deps
-	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DPP_TSAN=ON -DBUILD_TESTING=ON
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPP_TSAN=ON -DBUILD_TESTING=ON
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
 	  ctest --output-on-failure -j $(JOBS)

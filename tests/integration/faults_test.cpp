@@ -82,7 +82,9 @@ TEST(ServerKilled, WhileCommandsStreamTheLastLineIsTheLossAndNoReplyClaimsAFrame
         ASSERT_EQ(kill(server->pid(), SIGKILL), 0);
         const std::size_t before = lines.size();
         for (auto& line : linesUntilEnd(child)) lines.push_back(std::move(line));
+        // The program is gone: the feeder's writes fail at once, so it stops before its pipe is closed.
         stop = true;
+        feeder.join();
         child.closeInput();
 
         EXPECT_EQ(child.wait(10s), 1);
@@ -220,7 +222,9 @@ TEST(HugeCaption, IsAnsweredWithinBoundedMemoryAndLaterFramesStillWork)
     writer.join();
     const long peak = peakKilobytes(session.child().pid());
     EXPECT_GT(peak, 0);
+#ifndef PP_SANITIZED_BUILD  // a sanitizer's shadow memory is not the program's
     EXPECT_LT(peak, 200 * 1024) << "peak resident memory in kB";
+#endif
 
     for (int c : {40, 160}) {
         const std::string value = std::to_string(c);
