@@ -4,7 +4,7 @@ JOBS ?= 2
 PREFIX ?= /usr/local
 DESTDIR ?=
 
-.PHONY: build program test unit integration demo bench sanitize install deb clean deps
+.PHONY: build program test unit integration demo bench sanitize tsan fuzz install deb clean deps
 
 deps:
 	@scripts/install-deps
@@ -49,5 +49,23 @@ sanitize: deps
 	cmake --build build-sanitize -j $(JOBS)
 	cd build-sanitize && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp ctest --output-on-failure -j $(JOBS)
 
+# The unit tests and the integration tests on a build with the thread sanitizer (optimised: a debug
+# build under the sanitizer is too slow for the timed waits of the process tests); tests/tsan.supp
+# names what the sanitizer reports inside libraries whose own threads it cannot see into.
+tsan: deps
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPP_TSAN=ON -DBUILD_TESTING=ON
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
+	  ctest --output-on-failure -j $(JOBS)
+
+# The libFuzzer target over the command channel's text handling, built with clang, run for a fixed
+# number of inputs from the seed corpus (new finds go to a scratch folder, not into the sources).
+FUZZ_RUNS ?= 20000
+fuzz: deps
+	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPP_FUZZ=ON -DBUILD_TESTING=OFF
+	cmake --build build-fuzz -j $(JOBS) --target protocol_fuzz
+	rm -rf build-fuzz/corpus && mkdir -p build-fuzz/corpus
+	build-fuzz/tests/fuzz/protocol_fuzz -runs=$(FUZZ_RUNS) -seed=1 -max_len=4096 build-fuzz/corpus tests/fuzz/corpus
+
 clean:
-	rm -rf $(BUILD) build-sanitize
+	rm -rf $(BUILD) build-sanitize build-tsan build-fuzz

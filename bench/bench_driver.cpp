@@ -82,6 +82,44 @@ double deepFrameMs(int width, int height, pp::PixelFormat format)
     return percentiles(times).median;
 }
 
+// Median "rgb" round trip of `count` commands (after ten for warm-up), or a negative value on a bad reply.
+double rgbMedianMs(ChildProcess& presenter, int count)
+{
+    std::vector<double> times;
+    for (int i = 0; i < count + 10; ++i) {
+        const auto sent = Clock::now();
+        presenter.write("rgb " + std::to_string(100 + i % 50) + ".25 64 10\n");
+        const auto reply = presenter.readLine();
+        if (!reply || reply->rfind("painted ", 0) != 0) return -1;
+        if (i >= 10) times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
+    }
+    return percentiles(times).median;
+}
+
+// A 50 MB caption: the time to its answer, the peak memory after it, and the "rgb" round trip with it
+// shown beside the one with a short caption, in dither mode.
+nlohmann::ordered_json hugeCaptionCase(ChildProcess& presenter, int commands)
+{
+    presenter.write("mode dither\ntext patch 17 of 250\n");
+    presenter.readLine();
+    presenter.readLine();
+    const double shortMs = rgbMedianMs(presenter, commands);
+    std::string line = "text ";
+    while (line.size() < 50'000'000) line += "caption \xC3\xA9t\xC3\xA9 word ";
+    line += "\n";
+    const auto sent = Clock::now();
+    presenter.write(line);
+    const auto reply = presenter.readLine(std::chrono::seconds(120));
+    const double answerMs = std::chrono::duration<double, std::milli>(Clock::now() - sent).count();
+    const double longMs = rgbMedianMs(presenter, commands);
+    return {{"answered", reply.value_or("") == "text"},
+            {"answer_ms", answerMs},
+            {"peak_rss_mib", peakResidentMiB(presenter.pid())},
+            {"rgb_median_short_caption_ms", shortMs},
+            {"rgb_median_huge_caption_ms", longMs},
+            {"ratio", shortMs > 0 ? longMs / shortMs : 0}};
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -131,6 +169,15 @@ int main(int argc, char** argv)
                 deepFrameMs(w, h, depth == 30 ? pp::PixelFormat::xrgb2101010 : pp::PixelFormat::xrgb8888);
             caseReport["peak_rss_mib"] = peakResidentMiB(presenter.pid());
             caseReport["frame_buffer_mib"] = w * h * 4 / 1048576.0;
+            if (w == 1920 && depth == 24) {
+                const auto huge = hugeCaptionCase(presenter, commands);
+                std::printf("%-10s %-5d 50 MB caption: answered in %.0f ms, peak resident %.1f MiB; rgb median %.2f ms "
+                            "with it, %.2f ms with a short one (ratio %.2f)\n",
+                            size.c_str(), depth, double(huge["answer_ms"]), double(huge["peak_rss_mib"]),
+                            double(huge["rgb_median_huge_caption_ms"]), double(huge["rgb_median_short_caption_ms"]),
+                            double(huge["ratio"]));
+                caseReport["huge_caption"] = huge;
+            }
             presenter.write("quit\n");
             presenter.wait();
 

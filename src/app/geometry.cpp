@@ -21,6 +21,14 @@ std::vector<double> finitePair(const Words& words, std::string_view name, const 
     return std::isfinite(pair[0]) && std::isfinite(pair[1]) ? pair : fallback;
 }
 
+// A patch size must also be positive on both axes: a patch of no size (or a negative one) is never
+// drawn, and a reply for it would claim a picture that is not there.
+std::vector<double> usableSize(const Words& words, const std::vector<double>& fallback)
+{
+    const auto pair = finitePair(words, "--mm", fallback);
+    return pair[0] > 0 && pair[1] > 0 ? pair : fallback;
+}
+
 void appendFixed5(std::string& out, double value)
 {
     char buffer[400];
@@ -35,7 +43,7 @@ Geometry patchGeometry(const Words& words, const Screen& screen)
     Geometry g;
     g.s = screen.frame;
     g.mm = screen.mm;
-    g.size = finitePair(words, "--mm", {65, 65});
+    g.size = usableSize(words, {65, 65});
     g.shift = finitePair(words, "--shift", {0, 0});
     g.sw = g.s.width;
     g.sh = g.s.height;

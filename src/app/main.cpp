@@ -1,4 +1,4 @@
-// The program's entry point: standard output first, then the window system, the screen and the road.
+// The program's entry point: the standard streams first, then the window system, the screen and the road.
 #include <unistd.h>
 
 #include <cstdio>
@@ -6,6 +6,7 @@
 
 #include "app/geometry.hpp"
 #include "app/options.hpp"
+#include "app/standard_streams.hpp"
 #include "app/startup.hpp"
 #include "app/usage.hpp"
 #include "display/display_list.hpp"
@@ -17,6 +18,7 @@
 #include "protocol/command_reader.hpp"
 #include "protocol/line_output.hpp"
 #include "protocol/presenter.hpp"
+#include "protocol/process_hooks.hpp"
 
 namespace {
 
@@ -33,20 +35,21 @@ namespace {
         pp::endProcess(1);
     }
     // Lives until the process ends: the reader thread and the loop refer to it.
-    auto* presenter = new pp::Presenter(*window, system, screen, geometry, pp::ProcessHooks{}, profile);
-    if (!pp::startCommandReader(STDIN_FILENO, *presenter, system.mainLoop())) {
+    auto* presenter = new pp::Presenter(*window, system, screen, geometry, pp::ProcessHooks::real(), profile);
+    if (!pp::startCommandReader(STDIN_FILENO, *presenter, system.mainLoop(), pp::ProcessHooks::real())) {
         pp::writeLine("error no command reader");
         pp::endProcess(1);
     }
     system.mainLoop().run(*presenter);
-    pp::writeLine(system.mainLoop().endReason());
-    pp::endProcess(1);
+    // The reader may have noticed first; either way this is the one last line.
+    pp::endWithLine(system.mainLoop().endReason(), 1);
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    pp::holdStandardStreams();
     pp::prepareOutput();
     const pp::Words allWords(argv, argv + argc);
     const pp::Words words(allWords.empty() ? allWords.begin() : allWords.begin() + 1, allWords.end());

@@ -10,11 +10,15 @@ namespace pp {
 
 void runCommandReader(int inputFd, CommandSet& commands, const ProcessHooks& hooks)
 {
-    hooks.write(commands.greeting());
-    commands.greeted();
+    // Once the display is gone nothing but the last line is written: not the greeting, not a reply.
+    const auto greeting = commands.greeting();
+    if (!greeting) return endWithLastLine(hooks, DISPLAY_LOST_LINE, 1);
+    hooks.write(*greeting);
+    if (!commands.greeted()) return endWithLastLine(hooks, DISPLAY_LOST_LINE, 1);
     LineReader lines(inputFd);
     while (auto bytes = lines.next()) {
-        const Reply reply = commands.answer(repairedUtf8(*bytes));
+        const Reply reply = commands.answer(repairedLine(std::move(*bytes)));
+        if (reply.lost) return endWithLastLine(hooks, DISPLAY_LOST_LINE, 1);
         if (reply.quit) break;
         if (reply.line) hooks.write(*reply.line);
     }

@@ -10,7 +10,9 @@ namespace pp {
 
 // Writes the greeting, then reads `inputFd` line by line (invalid UTF-8 replaced) and writes each
 // line's reply before reading the next. At end of input, on a read error and on "quit" it calls
-// hooks.end(0) without writing anything; it returns only if that call returns. Reader thread.
+// hooks.end(0) without writing anything. When the main thread could not run a command's work (the
+// display is gone) it writes no reply but ends the run with DISPLAY_LOST_LINE and status 1 through
+// hooks.last. It returns only if the end hook returns. Reader thread.
 void runCommandReader(int inputFd, CommandSet& commands, const ProcessHooks& hooks);
 
 // Starts runCommandReader on a new detached thread, with a CommandSet of its own over `presenter`

@@ -2,13 +2,20 @@
 
 namespace pp {
 
-std::optional<CommandText> splitCommand(std::string_view line)
+std::optional<CommandView> splitCommandView(std::string_view line)
 {
     const std::size_t begin = line.find_first_not_of(' ');
     if (begin == std::string_view::npos) return std::nullopt;
     const std::size_t end = line.find(' ', begin);
-    if (end == std::string_view::npos) return CommandText{std::string(line.substr(begin)), {}};
-    return CommandText{std::string(line.substr(begin, end - begin)), std::string(line.substr(end + 1))};
+    if (end == std::string_view::npos) return CommandView{line.substr(begin), line.substr(line.size())};
+    return CommandView{line.substr(begin, end - begin), line.substr(end + 1)};
+}
+
+std::optional<CommandText> splitCommand(std::string_view line)
+{
+    const auto view = splitCommandView(line);
+    if (!view) return std::nullopt;
+    return CommandText{std::string(view->word), std::string(view->argument)};
 }
 
 std::vector<std::string_view> blankSeparatedWords(std::string_view text)

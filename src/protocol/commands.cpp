@@ -18,6 +18,14 @@ std::array<double, 3> three(const std::vector<double>& numbers)
     return {numbers[0], numbers[1], numbers[2]};
 }
 
+// The reply for work the main thread did not run: no line, and the run ends.
+Reply lostReply()
+{
+    Reply reply;
+    reply.lost = true;
+    return reply;
+}
+
 }  // namespace
 
 CommandSet::CommandSet(Presenter& presenter, MainLoop& loop, std::function<double()> clock)
@@ -25,24 +33,24 @@ CommandSet::CommandSet(Presenter& presenter, MainLoop& loop, std::function<doubl
 {
 }
 
-std::string CommandSet::greeting()
+std::optional<std::string> CommandSet::greeting()
 {
     std::string report;
-    loop_.runOnMain([&] { report = presenter_.report(); });
+    if (!loop_.runOnMain([&] { report = presenter_.report(); })) return std::nullopt;
     return "ready " + report;
 }
 
-void CommandSet::greeted()
+bool CommandSet::greeted()
 {
-    loop_.runOnMain([&] { presenter_.openEventLines(); });
+    return loop_.runOnMain([&] { presenter_.openEventLines(); });
 }
 
-Reply CommandSet::answer(std::string_view line)
+Reply CommandSet::answer(std::string line)
 {
-    const auto command = splitCommand(line);
+    const auto command = splitCommandView(line);
     if (!command) return {};
-    const std::string& word = command->word;
-    const std::string& argument = command->argument;
+    const std::string_view word = command->word;
+    const std::string_view argument = command->argument;
 
     if (word == "rgb") {
         const auto numbers = numberList(argument);
@@ -50,32 +58,42 @@ Reply CommandSet::answer(std::string_view line)
         // The moment the window system says the colour was shown, kept between the command and the reply.
         const double asked = clock_();
         std::optional<double> shown;
-        loop_.runOnMain([&, rgb = three(numbers)] {
-            presenter_.setRgb(rgb);
-            shown = presenter_.presentedAt();
-        });
+        if (!loop_.runOnMain([&, rgb = three(numbers)] {
+                presenter_.setRgb(rgb);
+                shown = presenter_.presentedAt();
+            })) {
+            return lostReply();
+        }
         const double now = clock_();
         return {"painted " + secondsText(shown ? std::clamp(*shown, asked, now) : now)};
     }
     if (word == "move") {
         const auto numbers = numberList(argument);
         if (numbers.size() != 2) return {"error move needs two fractions"};
-        loop_.runOnMain([&, fx = numbers[0], fy = numbers[1]] { presenter_.moveTo(fx, fy); });
+        const bool ran = loop_.runOnMain([&, fx = numbers[0], fy = numbers[1]] { presenter_.moveTo(fx, fy); });
+        if (!ran) return lostReply();
         return {"moved"};
     }
     if (word == "surround") {
         const auto numbers = numberList(argument);
         if (numbers.size() != 3) return {"error surround needs three numbers"};
-        loop_.runOnMain([&, surround = three(numbers)] { presenter_.setSurround(surround); });
+        if (!loop_.runOnMain([&, surround = three(numbers)] { presenter_.setSurround(surround); })) {
+            return lostReply();
+        }
         return {"surround"};
     }
     if (word == "mark") {
         const bool on = argument == "on";
-        loop_.runOnMain([&, on] { presenter_.setMark(on); });
+        if (!loop_.runOnMain([&, on] { presenter_.setMark(on); })) return lostReply();
         return {std::string(MARK_REPLY_PREFIX) + (on ? "on" : "off")};
     }
     if (word == "text") {
-        loop_.runOnMain([&, caption = argument] { presenter_.setCaption(caption); });
+        // The caption is the line's tail: cut the head off in place and hand the line itself over.
+        line.erase(0, static_cast<std::size_t>(argument.data() - line.data()));
+        const bool ran = loop_.runOnMain([&, caption = std::move(line)]() mutable {
+            presenter_.setCaption(std::move(caption));
+        });
+        if (!ran) return lostReply();
         return {"text"};
     }
     if (word == "mode") {
@@ -83,12 +101,13 @@ Reply CommandSet::answer(std::string_view line)
             return {"error mode is flat, dither or deep"};
         }
         std::string description;
-        loop_.runOnMain([&, mode = argument] { description = presenter_.setMode(mode); });
+        const bool ran = loop_.runOnMain([&, mode = std::string(argument)] { description = presenter_.setMode(mode); });
+        if (!ran) return lostReply();
         return {"mode " + description};
     }
     if (word == "info") {
         std::string report;
-        loop_.runOnMain([&] { report = presenter_.report(); });
+        if (!loop_.runOnMain([&] { report = presenter_.report(); })) return lostReply();
         return {std::string(INFO_REPLY_PREFIX) + report};
     }
     if (word == "quit") return {std::nullopt, true};

@@ -1,6 +1,7 @@
 #include "protocol/line_reader.hpp"
 
 #include <cerrno>
+#include <poll.h>
 #include <unistd.h>
 
 namespace pp {
@@ -20,18 +21,43 @@ std::optional<std::string> LineReader::next()
         if (lineFeed != std::string::npos) {
             std::size_t end = lineFeed;
             if (end > start_ && buffer_[end - 1] == '\r') --end;
-            std::string line = buffer_.substr(start_, end - start_);
-            start_ = scanned_ = lineFeed + 1;
-            return line;
+            return take(end, lineFeed + 1);
         }
         scanned_ = buffer_.size();
         if (ended_) {
             if (start_ == buffer_.size()) return std::nullopt;
-            std::string line = buffer_.substr(start_);
-            start_ = scanned_ = buffer_.size();
-            return line;
+            return take(buffer_.size(), buffer_.size());
         }
         if (!fill()) return std::nullopt;
+    }
+}
+
+// The bytes from start_ to `end` as a line; the next line begins at `next`. A long line takes the
+// buffer itself, and the few bytes behind it move to a fresh buffer, so that it is never copied whole.
+std::string LineReader::take(std::size_t end, std::size_t next)
+{
+    if (end - start_ < CHUNK) {
+        std::string line = buffer_.substr(start_, end - start_);
+        start_ = scanned_ = next;
+        return line;
+    }
+    std::string rest = buffer_.substr(next);
+    std::string line = std::move(buffer_);
+    line.resize(end);
+    line.erase(0, start_);
+    buffer_ = std::move(rest);
+    start_ = scanned_ = 0;
+    return line;
+}
+
+// Waits until the descriptor can be read, for one that does not block; false when waiting fails.
+bool LineReader::waitReadable()
+{
+    pollfd fd{fd_, POLLIN, 0};
+    for (;;) {
+        const int ready = poll(&fd, 1, -1);
+        if (ready > 0) return true;
+        if (ready < 0 && errno != EINTR) return false;
     }
 }
 
@@ -46,9 +72,14 @@ bool LineReader::fill()
     const std::size_t held = buffer_.size();
     buffer_.resize(held + CHUNK);
     ssize_t got;
-    do {
+    for (;;) {
         got = ::read(fd_, buffer_.data() + held, CHUNK);
-    } while (got < 0 && errno == EINTR);
+        if (got >= 0) break;
+        if (errno == EINTR) continue;
+        // A descriptor opened without blocking has no bytes yet: that is not the end of input.
+        if ((errno == EAGAIN || errno == EWOULDBLOCK) && waitReadable()) continue;
+        break;
+    }
     buffer_.resize(held + (got > 0 ? static_cast<std::size_t>(got) : 0));
     if (got == 0) ended_ = true;
     if (got < 0) {

@@ -13,11 +13,15 @@ public:
 
     // The next line without its terminator (a line feed, or a carriage return and line feed); a last
     // line without a terminator is taken whole. None at end of input or when reading fails; after
-    // that, always none. Blocks until a whole line has arrived.
+    // that, always none. Blocks until a whole line has arrived, also on a descriptor set not to block
+    // (it waits with poll). A line is held at most twice over while it is read, and returned without
+    // a copy of its own when it is long.
     std::optional<std::string> next();
 
 private:
     bool fill();
+    std::string take(std::size_t end, std::size_t next);
+    bool waitReadable();
 
     int fd_;
     std::string buffer_;

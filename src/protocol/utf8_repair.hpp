@@ -12,4 +12,8 @@ namespace pp {
 // surrogates and values above U+10FFFF are ill-formed. Well-formed text comes back unchanged.
 std::string repairedUtf8(std::string_view bytes);
 
+// The same for a line the caller gives up: well-formed text is returned as it came, without a copy,
+// and repair copies only from the first ill-formed byte on.
+std::string repairedLine(std::string bytes);
+
 }  // namespace pp

@@ -140,6 +140,15 @@ double CoveragePainter::textWidth(const std::string& text, double sizePx)
     return static_cast<double>(logical.width) / PANGO_SCALE;
 }
 
+double CoveragePainter::textPosition(const std::string& text, double sizePx, std::size_t index)
+{
+    PangoRectangle ink, logical, place;
+    PangoLayout* layout = fonts_->layout(text, sizePx, ink, logical);
+    pango_layout_index_to_pos(layout, static_cast<int>(std::min<std::size_t>(index, text.size())), &place);
+    // place.x is the cluster's leading edge in either direction.
+    return static_cast<double>(place.x - logical.x) / PANGO_SCALE;
+}
+
 void CoveragePainter::text(CoverageMask& mask, const std::string& text, double sizePx, double left,
                            double bottom, int frameWidth, int frameHeight)
 {

@@ -36,6 +36,10 @@ public:
     // The width of `text`'s text box in the desktop's sans face at `sizePx` pixels.
     double textWidth(const std::string& text, double sizePx);
 
+    // How far from the left edge of `text`'s text box (sans face, `sizePx` pixels) the character at
+    // byte `index` begins (the leading edge of its cluster).
+    double textPosition(const std::string& text, double sizePx, std::size_t index);
+
     // `text` in the sans face at `sizePx`, with the lower-left corner of its text box at (left, bottom).
     void text(CoverageMask& mask, const std::string& text, double sizePx, double left, double bottom,
               int frameWidth, int frameHeight);

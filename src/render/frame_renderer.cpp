@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 
+#include "render/caption_cache.hpp"
 #include "render/coverage_painter.hpp"
 #include "render/dither_tile.hpp"
 #include "render/frame_compositor.hpp"
@@ -32,7 +33,8 @@ struct FrameRenderer::Surfaces {
     int bits = 8;
     CoveragePainter painter;
     FrameCompositor compositor;
-    CoverageMask hint, caption, patch, mark;
+    CaptionCache captions;
+    CoverageMask hint, patch, mark;
 };
 
 FrameRenderer::FrameRenderer() : surfaces_(std::make_unique<Surfaces>()) {}
@@ -65,14 +67,9 @@ void FrameRenderer::render(const PatchView& view, const FrameBuffer& target)
 
     s.painter.text(s.hint, HINT_TEXT, HINT_SIZE * k, HINT_CORNER.x * k, frameY(HINT_CORNER.y), w, h);
 
-    if (view.caption.empty()) {
-        s.caption.width = s.caption.height = 0;
-    } else {
-        const double captionWidth = s.painter.textWidth(view.caption, CAPTION_SIZE * k);
-        const double base = view.mark ? cy + arm : p.y + p.height;
-        s.painter.text(s.caption, view.caption, CAPTION_SIZE * k, cx * k - captionWidth / 2,
-                       frameY(base + CAPTION_GAP), w, h);
-    }
+    const double captionBase = view.mark ? cy + arm : p.y + p.height;
+    const CoverageMask& caption = s.captions.mask(s.painter, view.caption, CAPTION_SIZE * k, cx * k,
+                                                  frameY(captionBase + CAPTION_GAP), w, h);
 
     s.painter.ellipse(s.patch, p.x * k, frameY(p.y + p.height), p.width * k, p.height * k, w, h);
 
@@ -88,7 +85,7 @@ void FrameRenderer::render(const PatchView& view, const FrameBuffer& target)
     const bool dither = view.mode == "dither";
     const std::array<CoverageLayer, 4> layers{{
         {&s.hint, {grey, grey, grey}, nullptr},
-        {&s.caption, {grey, grey, grey}, nullptr},
+        {&caption, {grey, grey, grey}, nullptr},
         {&s.patch, colourLevels(view.rgb), dither ? &tile : nullptr},
         {&s.mark, {unitLevel16(MARK_RED[0]), unitLevel16(MARK_RED[1]), unitLevel16(MARK_RED[2])}, nullptr},
     }};

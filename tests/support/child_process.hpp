@@ -13,13 +13,21 @@ namespace pp::test {
 
 using namespace std::chrono_literals;
 
+// How the program's standard streams are set up, for tests of odd starts.
+struct ChildStreams {
+    bool closedInput = false;       // descriptor 0 closed when the program starts
+    bool closedOutput = false;      // descriptor 1 closed when the program starts
+    bool nonBlockingInput = false;  // standard input is a pipe with O_NONBLOCK set
+};
+
 class ChildProcess {
 public:
     // Starts `argv` (argv[0] is the program path) with `env` added to this process's environment;
     // an entry with an empty value removes that variable. Unless `env` names them, WAYLAND_DISPLAY and
     // WAYLAND_SOCKET are removed and XDG_RUNTIME_DIR points nowhere, so no compositor of the machine's
     // own is reached.
-    ChildProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {});
+    ChildProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {},
+                 ChildStreams streams = {});
     ~ChildProcess();  // kills the process if it is still running
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;

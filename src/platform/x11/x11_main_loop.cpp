@@ -44,7 +44,7 @@ bool X11MainLoop::runOnMain(std::function<void()> work)
     if (std::this_thread::get_id() == mainThread_) {
         if (ended()) return false;
         work();
-        return true;
+        return !xcb_connection_has_error(connection_);
     }
     const std::shared_ptr<HandOver> h = handOver_;
     auto item = std::make_shared<Item>();
@@ -76,6 +76,9 @@ bool X11MainLoop::runOneItem()
     } catch (...) {
         item->error = std::current_exception();
     }
+    // Work that lost the connection on the way (a present whose wait ended with the server gone) did
+    // not put its frame on the screen: its caller is released by end() as one whose work never ran.
+    if (xcb_connection_has_error(connection_)) return true;
     {
         std::lock_guard lock(h.mutex);
         item->done = true;

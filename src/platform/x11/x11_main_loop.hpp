@@ -38,7 +38,8 @@ public:
     // Queues `work`, wakes the loop and blocks until the work has run; an exception it throws is
     // rethrown here. Called on the main thread it runs the work at once. Once the loop has ended (the
     // connection is gone) it returns at once without running the work, and work still queued then
-    // is dropped and its callers released. True when the work ran.
+    // is dropped and its callers released. True when the work ran with the connection intact: work
+    // during which the connection was lost counts as not run (its frame may not be on the screen).
     bool runOnMain(std::function<void()> work) override;
 
     // Returns when the connection to the X server is lost. Main thread.

@@ -48,7 +48,13 @@ INSTANTIATE_TEST_SUITE_P(
                                    {710, 370, 260, 260}},
                       GeometryCase{"sized", {"--mm", "100", "50"}, {600, 400, 400, 200}},
                       GeometryCase{"infinite shift unusable", {"--shift", "inf", "5"}, {670, 370, 260, 260}},
-                      GeometryCase{"nan size unusable", {"--mm", "nan", "50"}, {670, 370, 260, 260}}));
+                      GeometryCase{"nan size unusable", {"--mm", "nan", "50"}, {670, 370, 260, 260}},
+                      GeometryCase{"zero size unusable", {"--mm", "0", "0"}, {670, 370, 260, 260}},
+                      GeometryCase{"negative size unusable", {"--mm", "-65", "-65"}, {670, 370, 260, 260}},
+                      GeometryCase{"one zero side unusable", {"--mm", "100", "0"}, {670, 370, 260, 260}},
+                      GeometryCase{"one negative side unusable", {"--mm", "-1", "50"}, {670, 370, 260, 260}},
+                      GeometryCase{"negative zero unusable", {"--mm", "-0", "50"}, {670, 370, 260, 260}},
+                      GeometryCase{"tiny positive size kept", {"--mm", "0.25", "0.5"}, {799.5, 499, 1, 2}}));
 
 TEST(PatchGeometryFallback, MakesThePatchHalfTheScreenHeightWithoutAPhysicalSize)
 {

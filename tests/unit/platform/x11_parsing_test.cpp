@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "platform/x11/x11_displays.hpp"
 
 namespace pp::x11 {
@@ -33,6 +36,22 @@ TEST(SampledRamp, TakesEvenlySpacedEntriesFromFirstToLast)
     EXPECT_FLOAT_EQ(samples.front(), 0.0f);
     EXPECT_FLOAT_EQ(samples.back(), 1023 * 64 / 65535.0f);
     EXPECT_FLOAT_EQ(samples[1], 4 * 64 / 65535.0f);  // entry 1 of 256 stands at 1023/255 = 4.01
+}
+
+TEST(SampledRamp, TakesTheEntryNearestEachEvenStepForEveryRampSize)
+{
+    // Each entry holds its own index, so a sample tells which entry it was taken from.
+    for (std::size_t size : {2u, 255u, 256u, 257u, 300u, 1024u, 4096u, 65535u}) {
+        std::vector<std::uint16_t> ramp(size);
+        for (std::size_t i = 0; i < size; ++i) ramp[i] = static_cast<std::uint16_t>(i);
+        const auto samples = sampledRamp(ramp.data(), size, 256);
+        const std::size_t count = std::min<std::size_t>(size, 256);
+        ASSERT_EQ(samples.size(), count) << size;
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto expected = std::lround(double(i) * double(size - 1) / double(count - 1));
+            EXPECT_EQ(std::lround(samples[i] * 65535.0), expected) << "ramp of " << size << ", sample " << i;
+        }
+    }
 }
 
 TEST(SampledRamp, KeepsAllEntriesOfAShortRampAndScalesToOne)

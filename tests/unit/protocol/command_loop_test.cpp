@@ -61,7 +61,8 @@ struct InProcessRun {
                            std::lock_guard lock(mutex);
                            ends.push_back(status);
                            stage.loop.stop();
-                       }};
+                       },
+                       {}};
     Stage stage{hooks};
     int input[2]{-1, -1};
 
@@ -144,12 +145,42 @@ TEST(CommandLoop, PersonsDragAndNudgeShowInTheNextReport)
     EXPECT_EQ(run.written[2].presents, run.written[1].presents + 1);  // the loop painted the drag
 }
 
+TEST(CommandLoop, ALoopGoneBeforeTheGreetingEndsWithTheLossAndNoGreeting)
+{
+    InProcessRun run;
+    run.stage.loop.stop();
+    run.run("rgb 1 2 3\ninfo\n");
+    ASSERT_EQ(run.written.size(), 1u);
+    EXPECT_EQ(run.written[0].line, DISPLAY_LOST_LINE);
+    EXPECT_EQ(run.ends, std::vector<int>{1});
+}
+
+TEST(CommandLoop, ALoopGoneMidRunWritesNoReplyForWorkItDidNotRun)
+{
+    // Each kind of command that hands work over, once the loop has gone.
+    for (const char* command : {"rgb 1 2 3", "info", "mode deep", "move 0.1 0.1", "surround 1 2 3", "mark on",
+                                "text words"}) {
+        InProcessRun run;
+        run.run("rgb 9 9 9\n", [&] {
+            while (run.lineCount() < 2) std::this_thread::yield();
+            run.stage.loop.stop();
+            writeAll(run.input[1], std::string(command) + "\nrgb 5 5 5\ninfo\n");
+        });
+        ASSERT_EQ(run.written.size(), 3u) << command;
+        EXPECT_TRUE(run.written[0].line.starts_with("ready {"));
+        EXPECT_EQ(run.written[1].line, "painted 12.5");
+        EXPECT_EQ(run.written[2].line, DISPLAY_LOST_LINE) << command;
+        EXPECT_EQ(run.ends, std::vector<int>{1}) << command;
+    }
+}
+
 // A stage whose presenter records the lines it writes and the ends it asks for.
 struct EventLines : ::testing::Test {
     std::vector<std::string> lines;
     std::vector<int> ends;
     Stage stage{ProcessHooks{[this](std::string_view line) { lines.emplace_back(line); },
-                             [this](int status) { ends.push_back(status); }}};
+                             [this](int status) { ends.push_back(status); },
+                             {}}};
 };
 
 TEST_F(EventLines, AreHeldUntilTheGreetingIsOutThenWrittenInOrder)
@@ -276,6 +307,52 @@ TEST(CommandLoopProcess, EventLinesFallOnlyBetweenWholeRepliesAndEndOfInputExits
     EXPECT_FALSE(child.readLine());
     EXPECT_EQ(child.pending, "");
     EXPECT_EQ(child.exitStatus(), 0);
+}
+
+TEST(LineOutputProcess, TheLastLineIsLastWhateverOtherThreadsWrite)
+{
+    for (int round = 0; round < 20; ++round) {
+        int o[2];
+        ASSERT_EQ(pipe(o), 0);
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            alarm(30);
+            dup2(o[1], 1);
+            close(o[0]);
+            close(o[1]);
+            prepareOutput();
+            // Two writers and two threads that end the run, as the reader and the main loop may.
+            for (int t = 0; t < 2; ++t) {
+                std::thread([t] {
+                    for (int i = 0;; ++i) writeLine("painted " + std::to_string(t) + "." + std::to_string(i));
+                }).detach();
+            }
+            std::thread([] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                endWithLine(DISPLAY_LOST_LINE, 1);
+            }).detach();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            endWithLine(DISPLAY_LOST_LINE, 1);
+        }
+        close(o[1]);
+        std::string output;
+        char buffer[65536];
+        for (ssize_t n; (n = read(o[0], buffer, sizeof buffer)) > 0;) output.append(buffer, static_cast<std::size_t>(n));
+        close(o[0]);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+        const std::string last = std::string(DISPLAY_LOST_LINE) + "\n";
+        ASSERT_TRUE(output.ends_with(last)) << output.substr(output.size() > 200 ? output.size() - 200 : 0);
+        EXPECT_EQ(output.find(DISPLAY_LOST_LINE), output.size() - last.size()) << "written twice";
+        // Every line before it is whole.
+        std::size_t start = 0;
+        for (std::size_t lf; (lf = output.find('\n', start)) != std::string::npos; start = lf + 1) {
+            const std::string line = output.substr(start, lf - start);
+            EXPECT_TRUE(line == DISPLAY_LOST_LINE || line.starts_with("painted ")) << line;
+        }
+    }
 }
 
 TEST(CommandLoopProcess, EscapeWritesClosedAndExitsZeroWhileInputIsOpen)

@@ -42,7 +42,7 @@ struct CommandFixture : ::testing::Test {
         presenter = std::make_unique<Presenter>(*window, displays, screen, patchGeometry({}, screen));
         commands = std::make_unique<CommandSet>(*presenter, loop, [] { return 1700000000.0; });
     }
-    std::optional<std::string> reply(std::string_view line) { return commands->answer(line).line; }
+    std::optional<std::string> reply(std::string_view line) { return commands->answer(std::string(line)).line; }
     const PatchView& view() { return presenter->view(); }
     Point centre() { return {view().patch.x + view().patch.width / 2, view().patch.y + view().patch.height / 2}; }
 };

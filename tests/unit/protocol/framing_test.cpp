@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <random>
 #include <thread>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "protocol/command_split.hpp"
@@ -95,8 +96,60 @@ TEST(RepairedUtf8, ReplacesEachMaximalIllFormedSubpart)
         {"\xF0\x9F\x98", r},                   // cut at the end
         {"\x80\xBF" "x", r + r + "x"},         // lone continuation bytes
         {"text \xE9t\xE9", "text " + r + "t" + r},
+        {"/\xE0\x80\xAF", "/" + r + r + r},        // overlong three-byte solidus: E0 allows A0..BF next
+        {"/\xF0\x80\x80\xAF", "/" + r + r + r + r},  // overlong four-byte solidus: F0 allows 90..BF next
+        {"\xC1\xBF", r + r},                        // C1 starts nothing
+        {"\xE0\xA0\x80", "\xE0\xA0\x80"},          // the smallest three-byte form is well formed
+        {"\xF0\x90\x80\x80", "\xF0\x90\x80\x80"},  // and the smallest four-byte form
+        {std::string(20, 'a') + "\xC0\xAF" + std::string(20, 'b'), std::string(20, 'a') + r + r + std::string(20, 'b')},
     };
-    for (const auto& c : cases) EXPECT_EQ(repairedUtf8(c.in), c.out) << c.in;
+    for (const auto& c : cases) {
+        EXPECT_EQ(repairedUtf8(c.in), c.out) << c.in;
+        EXPECT_EQ(repairedLine(c.in), c.out) << c.in;
+    }
+}
+
+TEST(RepairedLine, GivesBackWellFormedTextWithoutCopyingIt)
+{
+    std::string line = "text " + std::string(1'000'000, 'w') + "\xC3\xA9";
+    const char* const storage = line.data();
+    const std::string repaired = repairedLine(std::move(line));
+    EXPECT_EQ(repaired.data(), storage);
+    EXPECT_EQ(repaired.size(), 1'000'007u);
+}
+
+TEST(LineReader, WaitsOnANonBlockingDescriptorInsteadOfEnding)
+{
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK), 0);
+    std::thread writer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_EQ(write(fds[1], "info\n", 5), 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_EQ(write(fds[1], "quit", 4), 4);
+        close(fds[1]);
+    });
+    LineReader reader(fds[0]);
+    EXPECT_EQ(reader.next(), "info");
+    EXPECT_EQ(reader.next(), "quit");
+    EXPECT_FALSE(reader.next());
+    writer.join();
+    close(fds[0]);
+}
+
+TEST(LineReader, KeepsTheLinesBehindALongOneInTheSameRead)
+{
+    // The long line ends inside a chunk that also holds the next lines and the start of another.
+    const std::string longLine(200'000, 'x');
+    std::string bytes = longLine + "\nshort\n\n" + longLine + "y\r\nlast";
+    const Lines lines = linesThroughPipe(bytes);
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[0], longLine);
+    EXPECT_EQ(lines[1], "short");
+    EXPECT_EQ(lines[2], "");
+    EXPECT_EQ(lines[3], longLine + "y");
+    EXPECT_EQ(lines[4], "last");
 }
 
 struct SplitCase {
