@@ -36,7 +36,7 @@ namespace {
         pp::endProcess(1);
     }
     system.mainLoop().run(*presenter);
-    pp::writeLine("error display connection lost");
+    pp::writeLine(system.mainLoop().endReason());
     pp::endProcess(1);
 }
 

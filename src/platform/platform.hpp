@@ -149,9 +149,16 @@ public:
     virtual bool runOnMain(std::function<void()> work) = 0;
 
     // Runs the loop on the main thread for good: delivers events to `handler`, paints when asked and
-    // serves handed-over work. Returns only when the window system is gone (the caller then ends the
-    // process).
+    // serves handed-over work. Returns only when the window system is gone or the window can no longer
+    // be what the status report says (the caller then writes endReason() and ends the process).
     virtual void run(EventHandler& handler) = 0;
+
+    // The error line that says why run() returned: "error display connection lost" unless the loop
+    // knows better ("error window destroyed", "error display changed", "error no screen N"). Main
+    // thread, after run() has returned.
+    virtual std::string endReason() const { return DISPLAY_CONNECTION_LOST; }
+
+    static constexpr const char* DISPLAY_CONNECTION_LOST = "error display connection lost";
 };
 
 // The window system: its screens, the window and the main loop.
