@@ -22,7 +22,7 @@ constexpr std::string_view WINDOW_CLASS{"patch-presenter\0patch-presenter", 31};
 
 // How long a frame may take to reach the screen through a compositing manager before the reply goes
 // out anyway.
-constexpr auto COMPOSITOR_LIMIT = std::chrono::milliseconds(100);
+constexpr auto COMPOSITOR_LIMIT = std::chrono::milliseconds(200);
 
 template <typename T>
 using Reply = std::unique_ptr<T, decltype(&std::free)>;
@@ -159,12 +159,12 @@ void X11Window::present()
 {
     waitedForCompositor_ = false;
     if (loop_.ending() || !keepInPlace()) return;
-    const bool composited = compositor_.redirected();
     presentation_->present();
     if (xcb_connection_has_error(connection_)) return;
     // Events read while the frame went out tell whether the output changed before it was shown.
     if (!outputUnchangedAfter(loop_.holdQueuedEvents())) return;
-    if (composited) {
+    // Asked once the frame is in the window: a manager may have begun redirecting it meanwhile.
+    if (compositor_.redirected()) {
         waitedForCompositor_ = true;
         const std::uint32_t mask = screen_.depth == 30 ? 0x3FFFFFFFu : 0x00FFFFFFu;
         compositor_.waitUntilShown(int(screen_.frame.x), int(screen_.frame.y), width_, height_,
