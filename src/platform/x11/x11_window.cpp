@@ -290,13 +290,13 @@ void X11Window::setPointerVisible(bool visible)
     xcb_flush(connection_);
 }
 
+// Hides the pointer twice over: XFixes hides it on the screen, and the window's own cursor is a
+// blank one, which every client that asks for the cursor image sees and which holds where XFixes is
+// missing or ignored.
 void X11Window::hidePointer()
 {
-    ++hidden_;
-    if (xfixes_) {
-        xcb_xfixes_hide_cursor(connection_, window_);
-        return;
-    }
+    if (hidden_++ > 0) return;
+    if (xfixes_) xcb_xfixes_hide_cursor(connection_, window_);
     if (blankCursor_ == XCB_NONE) {
         // A cursor whose mask shows none of its one pixel.
         const xcb_pixmap_t empty = xcb_generate_id(connection_);
@@ -316,12 +316,8 @@ void X11Window::hidePointer()
 
 void X11Window::showPointer()
 {
-    if (hidden_ == 0) return;
-    --hidden_;
-    if (xfixes_) {
-        xcb_xfixes_show_cursor(connection_, window_);
-        return;
-    }
+    if (hidden_ == 0 || --hidden_ > 0) return;
+    if (xfixes_) xcb_xfixes_show_cursor(connection_, window_);
     const std::uint32_t none = XCB_NONE;
     xcb_change_window_attributes(connection_, window_, XCB_CW_CURSOR, &none);
 }

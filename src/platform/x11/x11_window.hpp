@@ -69,7 +69,7 @@ private:
     CompositorWatch compositor_;
     bool waitedForCompositor_ = false;
     std::unique_ptr<X11Presentation> presentation_;
-    bool xfixes_ = false;                     // XFixes 4 hides the pointer, else a blank cursor does
+    bool xfixes_ = false;                     // XFixes 4 hides the pointer beside the blank cursor
     xcb_cursor_t blankCursor_ = XCB_NONE;
     int hidden_ = 0;                          // hides not yet undone, undone at destruction
 };
