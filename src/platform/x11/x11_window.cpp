@@ -157,15 +157,24 @@ FrameBuffer X11Window::frame()
 
 void X11Window::present()
 {
-    waitedForCompositor_ = false;
-    if (loop_.ending() || !keepInPlace()) return;
+    // A frame that cannot reach the server is not on the screen: the work that drew it has not
+    // been done, and the loop ends.
+    const auto lost = [this] {
+        if (!xcb_connection_has_error(connection_)) return false;
+        loop_.endWith(MainLoop::DISPLAY_CONNECTION_LOST);
+        return true;
+    };
+    if (loop_.ending()) return;
+    if (!keepInPlace()) {
+        lost();
+        return;
+    }
     presentation_->present();
-    if (xcb_connection_has_error(connection_)) return;
+    if (lost()) return;
     // Events read while the frame went out tell whether the output changed before it was shown.
     if (!outputUnchangedAfter(loop_.holdQueuedEvents())) return;
     // Asked once the frame is in the window: a manager may have begun redirecting it meanwhile.
     if (compositor_.redirected()) {
-        waitedForCompositor_ = true;
         const std::uint32_t mask = screen_.depth == 30 ? 0x3FFFFFFFu : 0x00FFFFFFu;
         compositor_.waitUntilShown(int(screen_.frame.x), int(screen_.frame.y), width_, height_,
                                    presentation_->shownPixels(), width_, mask, COMPOSITOR_LIMIT);

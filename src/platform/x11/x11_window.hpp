@@ -44,9 +44,6 @@ public:
     PresentationPath presentationPath() const { return presentation_->path(); }
     bool keyboardUsesXkb() const { return keyboard_.usesXkb(); }
 
-    // Whether the last present() waited for a compositing manager to put the frame on the screen.
-    bool waitedForCompositor() const { return waitedForCompositor_; }
-
 private:
     X11Window(xcb_connection_t* connection, X11MainLoop& loop, xcb_window_t window, const Screen& screen);
     bool keepInPlace();
@@ -67,7 +64,6 @@ private:
     std::uint8_t randrEvents_ = 0;  // RandR's first event code; 0 without RandR
     X11Keyboard keyboard_;
     CompositorWatch compositor_;
-    bool waitedForCompositor_ = false;
     std::unique_ptr<X11Presentation> presentation_;
     bool xfixes_ = false;                     // XFixes 4 hides the pointer beside the blank cursor
     xcb_cursor_t blankCursor_ = XCB_NONE;
