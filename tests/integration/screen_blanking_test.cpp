@@ -86,5 +86,34 @@ INSTANTIATE_TEST_SUITE_P(Servers, Blanking,
                          ::testing::Values(BlankingCase{"Xvfb", false}, BlankingCase{"XorgDummy", true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Where a desktop session runs, its screen saver is asked to stay off too (on the session bus).
+TEST(SessionScreenSaver, IsAskedToStayOffWhileThePresenterRuns)
+{
+    if (!haveProgram("dbus-daemon") || !haveProgram("dbus-monitor")) GTEST_SKIP() << "dbus is not installed";
+    auto server = XServer::startXvfb({.width = 640, .height = 480});
+    ChildProcess bus({"/bin/sh", "-c", "exec dbus-daemon --session --nofork --nopidfile --print-address=1"});
+    const std::string address = bus.readLine(10s).value_or("");
+    ASSERT_FALSE(address.empty()) << bus.errorOutput();
+    ChildProcess monitor({"/bin/sh", "-c", "exec dbus-monitor --session \"interface='org.freedesktop.ScreenSaver'\""},
+                         {{"DBUS_SESSION_BUS_ADDRESS", address}});
+    ASSERT_TRUE(monitor.readLine(10s)) << "the monitor is listening";
+
+    PresenterSession session(*server, {}, {{"DBUS_SESSION_BUS_ADDRESS", address}});
+    ASSERT_EQ(session.greeting().rfind("ready ", 0), 0u);
+    bool inhibitAsked = false;
+    bool named = false;
+    for (auto line = monitor.readLine(5s); line; line = monitor.readLine(5s)) {
+        if (line->find("member=Inhibit") != std::string::npos) inhibitAsked = true;
+        if (inhibitAsked && line->find("string \"patch-presenter\"") != std::string::npos) {
+            named = true;
+            break;
+        }
+    }
+    EXPECT_TRUE(inhibitAsked);
+    EXPECT_TRUE(named);
+    ASSERT_EQ(session.ask("rgb 1 2 3").rfind("painted ", 0), 0u);
+    EXPECT_EQ(session.child().errorOutput(), "");
+}
+
 }  // namespace
 }  // namespace pp::test

@@ -11,6 +11,7 @@
 
 #include "platform/x11/x11_conversions.hpp"
 #include "platform/x11/x11_displays.hpp"
+#include "platform/session/screen_saver_inhibit.hpp"
 #include "platform/x11/x11_screen_blanking.hpp"
 
 namespace pp::x11 {
@@ -118,6 +119,7 @@ std::unique_ptr<X11Window> X11Window::create(xcb_connection_t* c, X11MainLoop& l
                                    XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE);
     }
     keepScreenAwake(c);
+    session::inhibitSessionScreenSaver();
 
     xcb_map_window(c, id);
     window->raiseAndFocus();
