@@ -100,17 +100,20 @@ TEST_F(ColourRoads, AnAssignedSampleIsTheCustomProfileAndColordsDefault)
     EXPECT_EQ(result.output, "assigned\n");
     EXPECT_EQ(result.status, 0);
     const std::string id = headerProfileId(ADOBE_SAMPLE);
-    EXPECT_EQ(state(), expectedState({{id, ADOBE_SAMPLE}}));
+    // colord knew the sample from its own folder; it is registered again from the user's store,
+    // where a desktop finds it again at its next start.
+    const std::string kept = colord->userStore() + "/AdobeRGB1998.icc";
+    EXPECT_EQ(state(), expectedState({{id, kept}}));
     EXPECT_EQ(colord->deviceProfiles(device), (std::vector<std::string>{id, headerProfileId(BLUISH_SAMPLE)}));
-    // The user's store holds a copy, so a desktop finds the profile again at its next start.
-    EXPECT_EQ(fileBytes(colord->userStore() + "/AdobeRGB1998.icc"), fileBytes(ADOBE_SAMPLE));
+    EXPECT_EQ(fileBytes(kept), fileBytes(ADOBE_SAMPLE));
 }
 
 TEST_F(ColourRoads, AssigningTheFactoryProfileMakesItTheCustomOne)
 {
     EXPECT_EQ(run({"--assign", BLUISH_SAMPLE}).output, "assigned\n");
     const std::string id = headerProfileId(BLUISH_SAMPLE);
-    EXPECT_EQ(state(), (Json{{"display_id", outputId}, {"custom", {{id, BLUISH_SAMPLE}}}, {"factory", Json::object()}}));
+    const std::string kept = colord->userStore() + "/Bluish.icc";
+    EXPECT_EQ(state(), (Json{{"display_id", outputId}, {"custom", {{id, kept}}}, {"factory", Json::object()}}));
     EXPECT_EQ(colord->deviceProfiles(device), std::vector<std::string>{id});
     EXPECT_EQ(run({"--assign", BLUISH_SAMPLE}).output, "assigned\n");  // already the custom one
     EXPECT_EQ(colord->deviceProfiles(device), std::vector<std::string>{id});
@@ -186,6 +189,62 @@ TEST_F(ColourRoads, NoneRemovesTheCustomProfilesAndTheFactoryProfileIsTheDefault
     colord->restartColord();
     colord->createDisplayDevice("screen");
     EXPECT_EQ(state(), (Json{{"display_id", outputId}, {"custom", Json::object()}, {"factory", Json::object()}}));
+}
+
+TEST_F(ColourRoads, AStoreThatCannotBeWrittenIsARefusalAndChangesNothing)
+{
+    const std::string own = colord->folder() + "/own.icc";
+    writeOwnProfile(own, "Own " + std::to_string(getpid()));
+    // A file where the store's folder belongs: nothing can be kept there, whoever runs the test.
+    fs::create_directories(fs::path(colord->userStore()).parent_path());
+    writeBytes(colord->userStore(), {'x'});
+    for (const std::string& value : {own, ADOBE_SAMPLE}) {
+        const auto result = run({"--assign", value});
+        EXPECT_EQ(result.output, REFUSED) << value;
+        EXPECT_EQ(result.status, 1) << value;
+    }
+    EXPECT_EQ(state(), expectedState(Json::object()));
+    EXPECT_EQ(colord->deviceProfiles(device), std::vector<std::string>{headerProfileId(BLUISH_SAMPLE)});
+}
+
+TEST_F(ColourRoads, AProfileColordKnowsUnderAnotherFileIsRegisteredAgainFromTheStoreCopy)
+{
+    const std::string own = colord->folder() + "/panel.icc";
+    writeOwnProfile(own, "Panel " + std::to_string(getpid()));
+    const std::string id = headerProfileId(own);
+    const std::string elsewhere = colord->folder() + "/elsewhere.icc";
+    fs::copy_file(own, elsewhere);
+    colord->createProfile(id, elsewhere);
+
+    const auto result = run({"--assign", own});
+    EXPECT_EQ(result.output, "assigned\n");
+    EXPECT_EQ(result.status, 0);
+    const std::string kept = colord->userStore() + "/panel.icc";
+    EXPECT_EQ(state(), expectedState({{id, kept}}));
+    EXPECT_EQ(colord->deviceProfiles(device).front(), id);
+    // The other file going away leaves the default profile pointing at a file that is there.
+    fs::remove(elsewhere);
+    EXPECT_EQ(state(), expectedState({{id, kept}}));
+    EXPECT_EQ(fileBytes(kept), fileBytes(own));
+}
+
+TEST_F(ColourRoads, EightSimultaneousAssignmentsOfOneNewProfileAreAllAssigned)
+{
+    const std::string own = colord->folder() + "/panel.icc";
+    writeOwnProfile(own, "Shared panel " + std::to_string(getpid()));
+    auto e = env();
+    std::vector<std::unique_ptr<ChildProcess>> runs;
+    for (int i = 0; i < 8; ++i) runs.push_back(std::make_unique<ChildProcess>(std::vector<std::string>{presenterPath(), "--assign", own}, e));
+    for (auto& child : runs) {
+        EXPECT_EQ(child->readRest(60s), "assigned\n");
+        EXPECT_EQ(child->wait(60s), 0);
+        EXPECT_EQ(child->errorOutput(), "");
+    }
+    const std::string kept = colord->userStore() + "/panel.icc";
+    EXPECT_EQ(state(), expectedState({{headerProfileId(own), kept}}));
+    std::size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(colord->userStore())) ++files;
+    EXPECT_EQ(files, 1u) << "one copy in the store, and nothing half made";
 }
 
 TEST_F(ColourRoads, MissingOrCorruptFilesAreRefusedAndChangeNothing)

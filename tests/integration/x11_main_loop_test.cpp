@@ -128,6 +128,32 @@ TEST(LostServer, RunReturnsAndNoCallerIsLeftWaiting)
     std::thread late([&] { loop.runOnMain([&] { ran = true; }); });
     late.join();
     EXPECT_FALSE(ran);
+    EXPECT_EQ(loop.endReason(), "error display connection lost");
+}
+
+TEST(EndingWithAReason, TheWorkThatEndsTheLoopCountsAsNotRunAndItsLineIsTheEndReason)
+{
+    auto server = XServer::startXvfb({.width = 320, .height = 240});
+    auto w = openWindow(server->display());
+    ASSERT_TRUE(w.window);
+    RecordingHandler handler(*w.window);
+    auto& loop = static_cast<x11::X11MainLoop&>(w.system->mainLoop());
+    bool before = false;
+    bool ending = true;
+    bool after = true;
+    int ranAfter = 0;
+    std::thread driver([&] {
+        before = loop.runOnMain([] {});
+        ending = loop.runOnMain([&] { loop.endWith("error display changed"); });
+        after = loop.runOnMain([&] { ++ranAfter; });
+    });
+    loop.run(handler);  // returns at the turn after the ending item
+    driver.join();
+    EXPECT_TRUE(before);
+    EXPECT_FALSE(ending);
+    EXPECT_FALSE(after);
+    EXPECT_EQ(ranAfter, 0);
+    EXPECT_EQ(loop.endReason(), "error display changed");
 }
 
 TEST(Keys, ArriveAsKeySymbolNamesWithTheShiftFlag)

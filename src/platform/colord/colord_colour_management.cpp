@@ -84,6 +84,14 @@ std::vector<Ref<CdProfile>> profilesOf(CdDevice* device)
     return list;
 }
 
+// Whether two paths name the same file (either may be a link to it).
+bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b)
+{
+    std::error_code error;
+    const bool same = std::filesystem::equivalent(a, b, error);
+    return !error && same;
+}
+
 }  // namespace
 
 struct ColordColourManagement::State {
@@ -145,8 +153,11 @@ struct ColordColourManagement::State {
         return r;
     }
 
-    // The profile known to colord for the ICC file at `file`, made known from the file when colord has
-    // none with its id yet.
+    // The profile colord knows for the ICC file at `file`, registered under exactly that file: made
+    // known from the file when colord has none with its id yet, and registered again from the file
+    // when colord knows it under another one (whose removal would leave the profile pointing at
+    // nothing). Another process doing the same at the same time is waited out. None when colord
+    // refuses any of it.
     Ref<CdProfile> profileFor(const std::filesystem::path& file, CallDeadline& deadline)
     {
         CdClient* c = connectedClient(deadline);
@@ -161,30 +172,38 @@ struct ColordColourManagement::State {
         const gchar* checksum = cd_icc_get_checksum(icc.get());
         if (!checksum) return nullptr;
         const std::string id = std::string("icc-") + checksum;
-        Ref<CdProfile> profile(cd_client_find_profile_sync(c, id.c_str(), deadline.cancellable(), error.out()));
-        if (!profile) {
-            if (deadline.passed()) {
-                failed(deadline);
-                return nullptr;
+        constexpr int ATTEMPTS = 4;
+        for (int attempt = 0; attempt < ATTEMPTS && !deadline.passed(); ++attempt) {
+            Ref<CdProfile> profile(cd_client_find_profile_sync(c, id.c_str(), deadline.cancellable(), error.out()));
+            if (!profile) {
+                // A refusal because another process made it meanwhile is answered by finding it.
+                profile.reset(cd_client_create_profile_for_icc_sync(c, icc.get(), CD_OBJECT_SCOPE_NORMAL,
+                                                                    deadline.cancellable(), error.out()));
+                if (!profile) continue;
             }
-            profile.reset(cd_client_create_profile_for_icc_sync(c, icc.get(), CD_OBJECT_SCOPE_NORMAL,
-                                                                deadline.cancellable(), error.out()));
+            if (!cd_profile_connect_sync(profile.get(), deadline.cancellable(), error.out())) continue;
+            const gchar* known = cd_profile_get_filename(profile.get());
+            if (known && sameFile(known, file)) return profile;
+            // Known under another file (or none): taken away, then made known again from `file`. A
+            // profile that cannot be taken away cannot be relied on.
+            // A refusal is looked at again: another process may have taken it away first.
+            if (!cd_client_delete_profile_sync(c, profile.get(), deadline.cancellable(), error.out())) continue;
         }
-        if (!profile || !cd_profile_connect_sync(profile.get(), deadline.cancellable(), error.out())) {
-            failed(deadline);
-            return nullptr;
-        }
-        return profile;
+        failed(deadline);
+        return nullptr;
     }
 
     bool assignProfile(CdDevice* device, const std::filesystem::path& path, CallDeadline& deadline)
     {
-        // The copy in the user's store is what the desktop makes known again after a restart; one
-        // made for an assignment that fails is taken away again.
-        std::optional<KeptCopy> kept;
-        if (auto store = userIccStore()) kept = keepInStore(path, *store);
-        const bool assigned = assignFile(device, kept ? kept->path : path, deadline);
-        if (!assigned && kept && kept->made) {
+        // The copy in the user's store is what the desktop makes known again after a restart, and
+        // the file colord is told about: no copy, no assignment. One made for an assignment that
+        // fails is taken away again.
+        const auto store = userIccStore();
+        if (!store) return false;
+        const std::optional<KeptCopy> kept = keepInStore(path, *store);
+        if (!kept) return false;
+        const bool assigned = assignFile(device, kept->path, deadline);
+        if (!assigned && kept->made) {
             std::error_code ignored;
             std::filesystem::remove(kept->path, ignored);
         }
@@ -195,25 +214,29 @@ struct ColordColourManagement::State {
     {
         Ref<CdProfile> profile = profileFor(file, deadline);
         if (!profile) return false;
-        const auto current = relation(device, profile.get(), deadline);
-        if (!current) return false;
-        Error error;
-        if (*current == CD_DEVICE_RELATION_SOFT &&
-            !cd_device_remove_profile_sync(device, profile.get(), deadline.cancellable(), error.out())) {
-            failed(deadline);
-            return false;
+        // Another assignment of the same profile may add it between the look and the change: the
+        // relation is looked at again before a refusal counts.
+        constexpr int ATTEMPTS = 3;
+        for (int attempt = 0; attempt < ATTEMPTS; ++attempt) {
+            const auto current = relation(device, profile.get(), deadline);
+            if (!current) return false;
+            Error error;
+            if (*current == CD_DEVICE_RELATION_SOFT &&
+                !cd_device_remove_profile_sync(device, profile.get(), deadline.cancellable(), error.out())) {
+                continue;
+            }
+            if (*current != CD_DEVICE_RELATION_HARD &&
+                !cd_device_add_profile_sync(device, CD_DEVICE_RELATION_HARD, profile.get(), deadline.cancellable(),
+                                            error.out())) {
+                continue;
+            }
+            if (!cd_device_make_profile_default_sync(device, profile.get(), deadline.cancellable(), error.out())) {
+                continue;
+            }
+            return true;
         }
-        if (*current != CD_DEVICE_RELATION_HARD &&
-            !cd_device_add_profile_sync(device, CD_DEVICE_RELATION_HARD, profile.get(), deadline.cancellable(),
-                                        error.out())) {
-            failed(deadline);
-            return false;
-        }
-        if (!cd_device_make_profile_default_sync(device, profile.get(), deadline.cancellable(), error.out())) {
-            failed(deadline);
-            return false;
-        }
-        return true;
+        failed(deadline);
+        return false;
     }
 
     bool removeHardProfiles(CdDevice* device, CallDeadline& deadline)

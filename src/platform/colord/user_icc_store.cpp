@@ -4,6 +4,9 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -24,12 +27,14 @@ std::optional<std::vector<char>> fileBytes(const std::filesystem::path& path)
     return bytes;
 }
 
-// Writes `bytes` to a new file at `path`; false when a file of that name exists or writing fails
-// (a partly written file is removed again).
-bool writeNewFile(const std::filesystem::path& path, const std::vector<char>& bytes)
+// Writes `bytes` to a new hidden file in `folder` and returns its path; none when it cannot be
+// written (a partly written file is removed again).
+std::optional<std::filesystem::path> writeHiddenFile(const std::filesystem::path& folder, const std::vector<char>& bytes)
 {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
+    std::string name = (folder / ".incoming-XXXXXX").string();
+    const int fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    fchmod(fd, 0644);
     std::size_t done = 0;
     bool ok = true;
     while (done < bytes.size()) {
@@ -41,8 +46,11 @@ bool writeNewFile(const std::filesystem::path& path, const std::vector<char>& by
         done += static_cast<std::size_t>(n);
     }
     if (close(fd) != 0) ok = false;
-    if (!ok) unlink(path.c_str());
-    return ok;
+    if (!ok) {
+        unlink(name.c_str());
+        return std::nullopt;
+    }
+    return std::filesystem::path(name);
 }
 
 // The source's name with "-N" before its extension: "panel.icc" -> "panel-2.icc".
@@ -78,17 +86,33 @@ std::optional<KeptCopy> keepInStore(const std::filesystem::path& source,
     std::filesystem::create_directories(store, error);
     if (error) return std::nullopt;
 
+    // A copy appears under its name only whole (written aside, then linked), so that assignments
+    // running at the same time never see one half written and never copy the same file twice.
+    std::optional<std::filesystem::path> incoming;
+    const auto discard = [&] {
+        if (incoming) unlink(incoming->c_str());
+    };
     constexpr int MAX_NAMES = 1000;
+    constexpr int MAX_RACES = 8;
+    int raced = 0;
     for (int number = 1; number <= MAX_NAMES; ++number) {
         const std::filesystem::path candidate = store / numberedName(source.filename(), number);
-        if (writeNewFile(candidate, *bytes)) return KeptCopy{candidate, true};
-        if (!std::filesystem::is_regular_file(candidate, error)) {
-            // Neither writable as a new file nor an existing file: a folder or an unwritable store.
-            if (std::filesystem::exists(candidate, error)) continue;
-            return std::nullopt;
+        if (std::filesystem::is_regular_file(candidate, error)) {
+            if (fileBytes(candidate) != bytes) continue;
+            discard();
+            return KeptCopy{candidate, false};
         }
-        if (fileBytes(candidate) == bytes) return KeptCopy{candidate, false};
+        if (std::filesystem::exists(candidate, error)) continue;  // a folder or the like in the way
+        if (!incoming) incoming = writeHiddenFile(store, *bytes);
+        if (!incoming) return std::nullopt;
+        if (link(incoming->c_str(), candidate.c_str()) == 0) {
+            discard();
+            return KeptCopy{candidate, true};
+        }
+        if (errno != EEXIST) break;
+        if (++raced <= MAX_RACES) --number;  // made by someone else meanwhile: look at it again
     }
+    discard();
     return std::nullopt;
 }
 

@@ -42,9 +42,9 @@ bool X11MainLoop::ended() const
 bool X11MainLoop::runOnMain(std::function<void()> work)
 {
     if (std::this_thread::get_id() == mainThread_) {
-        if (ended()) return false;
+        if (ended() || ending_) return false;
         work();
-        return !xcb_connection_has_error(connection_);
+        return !ending_ && !xcb_connection_has_error(connection_);
     }
     const std::shared_ptr<HandOver> h = handOver_;
     auto item = std::make_shared<Item>();
@@ -76,15 +76,41 @@ bool X11MainLoop::runOneItem()
     } catch (...) {
         item->error = std::current_exception();
     }
-    // Work that lost the connection on the way (a present whose wait ended with the server gone) did
-    // not put its frame on the screen: its caller is released by end() as one whose work never ran.
-    if (xcb_connection_has_error(connection_)) return true;
+    // Work that lost the connection on the way (a present whose wait ended with the server gone), or
+    // found the window system changed, has not done what it was asked for: its caller is released as
+    // one whose work never ran.
+    if (ending_ || xcb_connection_has_error(connection_)) {
+        end();
+        return true;
+    }
     {
         std::lock_guard lock(h.mutex);
         item->done = true;
     }
     h.finished.notify_all();
     return true;
+}
+
+void X11MainLoop::endWith(std::string reason)
+{
+    if (ending_) return;
+    ending_ = true;
+    endReason_ = std::move(reason);
+}
+
+std::vector<const xcb_generic_event_t*> X11MainLoop::holdQueuedEvents()
+{
+    std::vector<const xcb_generic_event_t*> taken;
+    while (xcb_generic_event_t* event = xcb_poll_for_queued_event(connection_)) {
+        held_.emplace_back(event);
+        taken.push_back(event);
+    }
+    return taken;
+}
+
+void X11MainLoop::deliver(xcb_generic_event_t* event, EventHandler& handler)
+{
+    if ((event->response_type & 0x7F) != 0 && target_) target_->handleEvent(*event, handler);
 }
 
 void X11MainLoop::end()
@@ -103,11 +129,19 @@ void X11MainLoop::run(EventHandler& handler)
     mainThread_ = std::this_thread::get_id();
     const int wakeup = handOver_->wakeup;
     pollfd fds[2] = {{xcb_get_file_descriptor(connection_), POLLIN, 0}, {wakeup, POLLIN, 0}};
-    for (;;) {
+    while (!ending_) {
+        // Events held back while main-thread work looked at them come first: they are the oldest.
+        if (!held_.empty()) {
+            EventPointer event = std::move(held_.front());
+            held_.pop_front();
+            deliver(event.get(), handler);
+            continue;
+        }
         // Everything XCB holds or can read at once, including events queued while a present waited.
-        while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
-            if ((event->response_type & 0x7F) != 0 && target_) target_->handleEvent(*event, handler);
+        if (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+            deliver(event, handler);
             std::free(event);
+            continue;
         }
         if (xcb_connection_has_error(connection_)) break;
         if (needsPaint_) {
@@ -118,8 +152,9 @@ void X11MainLoop::run(EventHandler& handler)
         if (runOneItem()) continue;
         if (xcb_flush(connection_) <= 0) break;
         // A paint or an item may have let XCB read events into its queue.
+        if (!held_.empty()) continue;
         if (xcb_generic_event_t* event = xcb_poll_for_queued_event(connection_)) {
-            if ((event->response_type & 0x7F) != 0 && target_) target_->handleEvent(*event, handler);
+            deliver(event, handler);
             std::free(event);
             continue;
         }

@@ -4,12 +4,15 @@
 #include <xcb/xcb.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/platform.hpp"
 
@@ -42,8 +45,25 @@ public:
     // during which the connection was lost counts as not run (its frame may not be on the screen).
     bool runOnMain(std::function<void()> work) override;
 
-    // Returns when the connection to the X server is lost. Main thread.
+    // Returns when the connection to the X server is lost, or once endWith() has been called. Main
+    // thread.
     void run(EventHandler& handler) override;
+
+    // The line endWith() gave, else the connection-lost line.
+    std::string endReason() const override { return endReason_; }
+
+    // Ends the loop with `reason` as its end line: run() returns at its next turn, and the hand-over
+    // item being served (if any) counts as not run, so no reply is written for it. Main thread.
+    void endWith(std::string reason);
+
+    // Whether endWith() has been called. Main thread.
+    bool ending() const { return ending_; }
+
+    // Moves every event XCB has already read into the loop's own queue, delivered before anything
+    // newer on the loop's next turn, and returns them for inspection (oldest first, owned by the
+    // loop). Lets code on the main thread look at what happened without taking events from the
+    // window's handler. Main thread.
+    std::vector<const xcb_generic_event_t*> holdQueuedEvents();
 
     // Paint before the loop next waits. Main thread.
     void requestPaint() { needsPaint_ = true; }
@@ -70,11 +90,20 @@ private:
     };
     bool runOneItem();
     void end();
+    void deliver(xcb_generic_event_t* event, EventHandler& handler);
+
+    struct FreeEvent {
+        void operator()(xcb_generic_event_t* event) const { std::free(event); }
+    };
+    using EventPointer = std::unique_ptr<xcb_generic_event_t, FreeEvent>;
 
     xcb_connection_t* connection_;
     std::shared_ptr<HandOver> handOver_;
     EventTarget* target_ = nullptr;
     bool needsPaint_ = true;  // the first turn paints the freshly mapped window
+    bool ending_ = false;
+    std::string endReason_ = DISPLAY_CONNECTION_LOST;
+    std::deque<EventPointer> held_;
     std::atomic<std::thread::id> mainThread_;
 };
 

@@ -99,6 +99,8 @@ public:
 
     PresentationPath path() const override { return PresentationPath::putImage; }
 
+    const std::uint32_t* shownPixels() const override { return pixels_.data(); }
+
 private:
     xcb_connection_t* c_;
     xcb_window_t window_;
@@ -209,6 +211,8 @@ public:
     {
         return imageFallback_ ? PresentationPath::putImage : PresentationPath::presentPixmap;
     }
+
+    const std::uint32_t* shownPixels() const override { return bufferPixels(last_); }
 
 private:
     // Shares an anonymous memory file with the server (MIT-SHM 1.2); works across IPC namespaces.

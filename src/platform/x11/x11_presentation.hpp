@@ -30,6 +30,10 @@ public:
     virtual void present() = 0;
 
     virtual PresentationPath path() const = 0;
+
+    // The pixels of the frame last presented (the window's size, the frame's stride), until the
+    // next frame() or present().
+    virtual const std::uint32_t* shownPixels() const = 0;
 };
 
 // The presentation for `window` (`width` x `height`, root depth) in `format`: Present with MIT-SHM

@@ -1,12 +1,18 @@
 #include "platform/x11/x11_window.hpp"
 
+#include <xcb/randr.h>
 #include <xcb/xfixes.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
 
 #include "platform/x11/x11_conversions.hpp"
+#include "platform/x11/x11_displays.hpp"
+#include "platform/session/screen_saver_inhibit.hpp"
+#include "platform/x11/x11_screen_blanking.hpp"
 
 namespace pp::x11 {
 
@@ -14,6 +20,19 @@ namespace {
 
 constexpr std::string_view WINDOW_NAME = "patch-presenter";
 constexpr std::string_view WINDOW_CLASS{"patch-presenter\0patch-presenter", 31};
+
+// How long a frame may take to reach the screen through a compositing manager before the reply goes
+// out anyway.
+constexpr auto COMPOSITOR_LIMIT = std::chrono::milliseconds(200);
+
+template <typename T>
+using Reply = std::unique_ptr<T, decltype(&std::free)>;
+
+template <typename T>
+Reply<T> owned(T* pointer)
+{
+    return Reply<T>(pointer, &std::free);
+}
 
 const xcb_visualtype_t* rootVisual(const xcb_screen_t* screen)
 {
@@ -46,9 +65,10 @@ void setText(xcb_connection_t* c, xcb_window_t window, xcb_atom_t property, xcb_
 
 }  // namespace
 
-std::unique_ptr<X11Window> X11Window::create(xcb_connection_t* c, X11MainLoop& loop, const Rect& frame,
+std::unique_ptr<X11Window> X11Window::create(xcb_connection_t* c, X11MainLoop& loop, const Screen& output,
                                              PresentationPath preferred)
 {
+    const Rect& frame = output.frame;
     xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
     const xcb_visualtype_t* visual = rootVisual(screen);
     if (!visual || visual->_class != XCB_VISUAL_CLASS_TRUE_COLOR) return nullptr;
@@ -84,10 +104,22 @@ std::unique_ptr<X11Window> X11Window::create(xcb_connection_t* c, X11MainLoop& l
     setText(c, id, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, WINDOW_CLASS);
     setText(c, id, internAtom(c, nameAtom), internAtom(c, utf8Atom), WINDOW_NAME);
 
-    std::unique_ptr<X11Window> window(new X11Window(c, loop, id, width, height));
+    askCompositorsToStayAway(c, id);
+
+    std::unique_ptr<X11Window> window(new X11Window(c, loop, id, output));
     window->presentation_ = makePresentation(c, id, width, height, screen->root_depth, *format, preferred);
     if (!window->presentation_) return nullptr;
     window->hidePointer();
+
+    // Changes to the outputs are watched on the root: the window's own events do not tell them.
+    if (const auto* randr = xcb_get_extension_data(c, &xcb_randr_id); randr && randr->present) {
+        window->randrEvents_ = randr->first_event;
+        xcb_randr_select_input(c, screen->root,
+                               XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE | XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE |
+                                   XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE);
+    }
+    keepScreenAwake(c);
+    session::inhibitSessionScreenSaver();
 
     xcb_map_window(c, id);
     window->raiseAndFocus();
@@ -98,8 +130,11 @@ std::unique_ptr<X11Window> X11Window::create(xcb_connection_t* c, X11MainLoop& l
     return window;
 }
 
-X11Window::X11Window(xcb_connection_t* connection, X11MainLoop& loop, xcb_window_t window, int width, int height)
-    : connection_(connection), loop_(loop), window_(window), width_(width), height_(height), keyboard_(connection)
+X11Window::X11Window(xcb_connection_t* connection, X11MainLoop& loop, xcb_window_t window, const Screen& screen)
+    : connection_(connection), loop_(loop), window_(window),
+      root_(xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root), screen_(screen),
+      width_(int(screen.frame.width)), height_(int(screen.frame.height)), keyboard_(connection),
+      compositor_(connection, window)
 {
     auto cookie = xcb_xfixes_query_version(connection_, 4, 0);
     xcb_xfixes_query_version_reply_t* version = xcb_xfixes_query_version_reply(connection_, cookie, nullptr);
@@ -124,7 +159,131 @@ FrameBuffer X11Window::frame()
 
 void X11Window::present()
 {
+    // A frame that cannot reach the server is not on the screen: the work that drew it has not
+    // been done, and the loop ends.
+    const auto lost = [this] {
+        if (!xcb_connection_has_error(connection_)) return false;
+        loop_.endWith(MainLoop::DISPLAY_CONNECTION_LOST);
+        return true;
+    };
+    if (loop_.ending()) return;
+    if (!keepInPlace()) {
+        lost();
+        return;
+    }
     presentation_->present();
+    if (lost()) return;
+    // Events read while the frame went out tell whether the output changed before it was shown.
+    if (!outputUnchangedAfter(loop_.holdQueuedEvents())) return;
+    // Asked once the frame is in the window: a manager may have begun redirecting it meanwhile.
+    if (compositor_.redirected()) {
+        const std::uint32_t mask = screen_.depth == 30 ? 0x3FFFFFFFu : 0x00FFFFFFu;
+        compositor_.waitUntilShown(int(screen_.frame.x), int(screen_.frame.y), width_, height_,
+                                   presentation_->shownPixels(), width_, mask, COMPOSITOR_LIMIT);
+    }
+}
+
+// Puts the window back where the report says it is (mapped, a child of the root over the output,
+// on top) when another client has changed it. False, with the loop ending, when the window is gone
+// or its output changed.
+bool X11Window::keepInPlace()
+{
+    xcb_connection_t* c = connection_;
+    const auto attributesCookie = xcb_get_window_attributes(c, window_);
+    const auto geometryCookie = xcb_get_geometry(c, window_);
+    const auto treeCookie = xcb_query_tree(c, root_);
+    compositor_.ask();
+    xcb_generic_error_t* error = nullptr;
+    auto attributes = owned(xcb_get_window_attributes_reply(c, attributesCookie, &error));
+    auto geometry = owned(xcb_get_geometry_reply(c, geometryCookie, nullptr));
+    auto tree = owned(xcb_query_tree_reply(c, treeCookie, nullptr));
+    const bool gone = error != nullptr;
+    std::free(error);
+    if (xcb_connection_has_error(c)) return false;
+    if (gone || !attributes || !geometry) {
+        loop_.endWith("error window destroyed");
+        return false;
+    }
+    // The replies came after every event the server sent before them: RandR's among them.
+    if (!outputUnchangedAfter(loop_.holdQueuedEvents())) return false;
+
+    bool onTop = false;
+    bool childOfRoot = false;
+    if (tree) {
+        const xcb_window_t* children = xcb_query_tree_children(tree.get());
+        const int count = xcb_query_tree_children_length(tree.get());
+        childOfRoot = std::find(children, children + count, window_) != children + count;
+        onTop = count > 0 && children[count - 1] == window_;
+    }
+    const auto x = std::int16_t(screen_.frame.x);
+    const auto y = std::int16_t(screen_.frame.y);
+    bool changed = false;
+    if (!childOfRoot) {
+        xcb_reparent_window(c, window_, root_, x, y);
+        changed = true;
+    }
+    if (!childOfRoot || geometry->x != x || geometry->y != y || geometry->width != width_ ||
+        geometry->height != height_ || geometry->border_width != 0) {
+        const std::uint32_t place[] = {std::uint32_t(x), std::uint32_t(y), std::uint32_t(width_),
+                                       std::uint32_t(height_), 0};
+        xcb_configure_window(c, window_,
+                             XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
+                                 XCB_CONFIG_WINDOW_HEIGHT | XCB_CONFIG_WINDOW_BORDER_WIDTH,
+                             place);
+        changed = true;
+    }
+    if (!childOfRoot || attributes->map_state != XCB_MAP_STATE_VIEWABLE) {
+        xcb_map_window(c, window_);
+        changed = true;
+    }
+    if (changed || !onTop) raiseAndFocus();
+    return true;
+}
+
+bool X11Window::isRandrChange(const xcb_generic_event_t& event) const
+{
+    if (randrEvents_ == 0) return false;
+    const int type = event.response_type & 0x7F;
+    return type == randrEvents_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY || type == randrEvents_ + XCB_RANDR_NOTIFY;
+}
+
+// Whether the output still is what the window was made for, looked up afresh only when one of
+// `events` says RandR changed something; ends the loop when it is not.
+bool X11Window::outputUnchangedAfter(const std::vector<const xcb_generic_event_t*>& events)
+{
+    bool destroyed = false;
+    bool randr = false;
+    for (const xcb_generic_event_t* event : events) {
+        randr = randr || isRandrChange(*event);
+        if ((event->response_type & 0x7F) == XCB_DESTROY_NOTIFY &&
+            reinterpret_cast<const xcb_destroy_notify_event_t*>(event)->window == window_) {
+            destroyed = true;
+        }
+    }
+    if (destroyed) {
+        loop_.endWith("error window destroyed");
+        return false;
+    }
+    return !randr || outputUnchanged();
+}
+
+// Compares the output with what it was when the window was made: gone or no longer driven ends the
+// loop with "error no screen N", any other change of place, mode or size with "error display changed".
+bool X11Window::outputUnchanged()
+{
+    X11Displays displays(connection_);
+    for (const Screen& now : displays.screens()) {
+        if (now.number != screen_.number) continue;
+        if (now.frame == screen_.frame && now.pixelsWide == screen_.pixelsWide &&
+            now.pixelsHigh == screen_.pixelsHigh && now.mm == screen_.mm) {
+            return true;
+        }
+        loop_.endWith("error display changed");
+        return false;
+    }
+    if (xcb_connection_has_error(connection_)) return false;
+    loop_.endWith("error no screen " + std::to_string(screen_.number));
+    return false;
 }
 
 void X11Window::setNeedsDisplay()
@@ -142,13 +301,13 @@ void X11Window::setPointerVisible(bool visible)
     xcb_flush(connection_);
 }
 
+// Hides the pointer twice over: XFixes hides it on the screen, and the window's own cursor is a
+// blank one, which every client that asks for the cursor image sees and which holds where XFixes is
+// missing or ignored.
 void X11Window::hidePointer()
 {
-    ++hidden_;
-    if (xfixes_) {
-        xcb_xfixes_hide_cursor(connection_, window_);
-        return;
-    }
+    if (hidden_++ > 0) return;
+    if (xfixes_) xcb_xfixes_hide_cursor(connection_, window_);
     if (blankCursor_ == XCB_NONE) {
         // A cursor whose mask shows none of its one pixel.
         const xcb_pixmap_t empty = xcb_generate_id(connection_);
@@ -168,12 +327,8 @@ void X11Window::hidePointer()
 
 void X11Window::showPointer()
 {
-    if (hidden_ == 0) return;
-    --hidden_;
-    if (xfixes_) {
-        xcb_xfixes_show_cursor(connection_, window_);
-        return;
-    }
+    if (hidden_ == 0 || --hidden_ > 0) return;
+    if (xfixes_) xcb_xfixes_show_cursor(connection_, window_);
     const std::uint32_t none = XCB_NONE;
     xcb_change_window_attributes(connection_, window_, XCB_CW_CURSOR, &none);
 }
@@ -203,6 +358,29 @@ void X11Window::handleEvent(const xcb_generic_event_t& event, EventHandler& hand
     case XCB_MAP_NOTIFY:
         if (reinterpret_cast<const xcb_map_notify_event_t&>(event).window == window_) raiseAndFocus();
         break;
+    case XCB_DESTROY_NOTIFY:
+        if (reinterpret_cast<const xcb_destroy_notify_event_t&>(event).window == window_) {
+            loop_.endWith("error window destroyed");
+        }
+        break;
+    case XCB_UNMAP_NOTIFY:
+        if (reinterpret_cast<const xcb_unmap_notify_event_t&>(event).window == window_ && keepInPlace()) {
+            loop_.requestPaint();
+        }
+        break;
+    case XCB_REPARENT_NOTIFY: {
+        const auto& e = reinterpret_cast<const xcb_reparent_notify_event_t&>(event);
+        if (e.window == window_ && e.parent != root_ && keepInPlace()) loop_.requestPaint();
+        break;
+    }
+    case XCB_CONFIGURE_NOTIFY: {
+        // Only a change of place or size: restacking is answered by the visibility events.
+        const auto& e = reinterpret_cast<const xcb_configure_notify_event_t&>(event);
+        const bool placed = e.x == std::int16_t(screen_.frame.x) && e.y == std::int16_t(screen_.frame.y) &&
+                            e.width == width_ && e.height == height_ && e.border_width == 0;
+        if (e.window == window_ && !placed && keepInPlace()) loop_.requestPaint();
+        break;
+    }
     case XCB_KEY_PRESS:
         if (auto key = keyboard_.keyEvent(reinterpret_cast<const xcb_key_press_event_t&>(event))) handler.key(*key);
         break;
@@ -226,6 +404,7 @@ void X11Window::handleEvent(const xcb_generic_event_t& event, EventHandler& hand
         break;
     }
     default:
+        if (isRandrChange(event)) outputUnchanged();
         break;
     }
 }

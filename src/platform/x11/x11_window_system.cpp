@@ -17,7 +17,7 @@ std::unique_ptr<Window> X11WindowSystem::createWindow(const Screen& screen)
 std::unique_ptr<X11Window> X11WindowSystem::createX11Window(const Screen& screen, PresentationPath preferred)
 {
     if (loop_.target() != nullptr || xcb_connection_has_error(connection_)) return nullptr;
-    return X11Window::create(connection_, loop_, screen.frame, preferred);
+    return X11Window::create(connection_, loop_, screen, preferred);
 }
 
 std::unique_ptr<X11WindowSystem> connectWindowSystem(const char* display)

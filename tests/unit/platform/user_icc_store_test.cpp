@@ -5,6 +5,8 @@
 
 #include <fstream>
 #include <iterator>
+#include <thread>
+#include <vector>
 
 namespace pp::colord {
 namespace {
@@ -134,4 +136,24 @@ TEST_F(Store, NothingIsKeptWhenTheSourceCannotBeReadOrTheStoreNotMade)
 }
 
 }  // namespace
+TEST_F(Store, CopiesMadeAtTheSameTimeAreOneWholeFile)
+{
+    // Large enough that a copy being written can be seen half done.
+    const std::string bytes(4 << 20, 'p');
+    const auto source = write(root_ / "src" / "panel.icc", bytes);
+    std::vector<std::optional<KeptCopy>> kept(8);
+    std::vector<std::thread> threads;
+    for (auto& k : kept) threads.emplace_back([&k, &source, this] { k = keepInStore(source, store_); });
+    for (auto& t : threads) t.join();
+    int made = 0;
+    for (const auto& k : kept) {
+        ASSERT_TRUE(k);
+        EXPECT_EQ(k->path, store_ / "panel.icc");
+        made += k->made ? 1 : 0;
+    }
+    EXPECT_EQ(made, 1);
+    EXPECT_EQ(read(store_ / "panel.icc"), bytes);
+    EXPECT_EQ(filesInStore(), 1u) << "nothing written aside is left behind";
+}
+
 }  // namespace pp::colord
