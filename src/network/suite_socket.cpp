@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 namespace pp {
@@ -36,6 +37,19 @@ bool connectWithin(int fd, const sockaddr* address, socklen_t length)
     return fcntl(fd, F_SETFL, flags) == 0;
 }
 
+// Whether the socket reached itself: a port nobody listens on, tried from the same port number on the
+// same address, makes the kernel join the two ends into one connection.
+bool connectedToItself(int fd)
+{
+    sockaddr_storage local{}, peer{};
+    socklen_t localSize = sizeof local, peerSize = sizeof peer;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localSize) != 0
+        || getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerSize) != 0) {
+        return false;
+    }
+    return localSize == peerSize && std::memcmp(&local, &peer, localSize) == 0;
+}
+
 }  // namespace
 
 int connectToSuite(const SuiteAddress& address)
@@ -50,7 +64,7 @@ int connectToSuite(const SuiteAddress& address)
     for (const addrinfo* a = found; a && connected < 0; a = a->ai_next) {
         const int fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
         if (fd < 0) continue;
-        if (connectWithin(fd, a->ai_addr, a->ai_addrlen)) {
+        if (connectWithin(fd, a->ai_addr, a->ai_addrlen) && !connectedToItself(fd)) {
             connected = fd;
         } else {
             close(fd);
