@@ -324,7 +324,7 @@ TEST(FrameRenderer, ARectangularPatchHasPixelExactEdges)
     const Case cases[] = {
         {{100, 50, 120, 80}, 1, 100, 220, H - 130, H - 50},
         {{100.4, 50.6, 119.9, 80.2}, 1, 100, 220, H - 131, H - 51},  // edges rounded, not the size
-        {{50, 20, 60, 40}, 2, 100, 220, 2 * H - 120, 2 * H - 40},
+        {{150, 20, 60, 40}, 2, 300, 420, 2 * H - 120, 2 * H - 40},
         {{-30, -20, 80, 60}, 1, 0, 50, H - 40, H},                   // clipped at the bottom-left corner
         {{0, 0, W, H}, 1, 0, W, 0, H},                                // the whole screen
     };
@@ -338,10 +338,18 @@ TEST(FrameRenderer, ARectangularPatchHasPixelExactEdges)
         const Rgb patch{200, 100, 50}, surround{10, 20, 30};
         for (int row : {c.top, c.bottom - 1})
             for (int x : {c.left, (c.left + c.right) / 2, c.right - 1}) EXPECT_EQ(f.at(x, row), patch) << x << "," << row;
-        if (c.left > 0) EXPECT_EQ(f.at(c.left - 1, (c.top + c.bottom) / 2), surround);
-        if (c.right < f.width) EXPECT_EQ(f.at(c.right, (c.top + c.bottom) / 2), surround);
-        if (c.top > 0 && c.right < f.width) EXPECT_EQ(f.at((c.left + c.right) / 2, c.top - 1), surround);
-        if (c.bottom < f.height) EXPECT_EQ(f.at((c.left + c.right) / 2, c.bottom), surround);
+        if (c.left > 0) {
+            EXPECT_EQ(f.at(c.left - 1, (c.top + c.bottom) / 2), surround);
+        }
+        if (c.right < f.width) {
+            EXPECT_EQ(f.at(c.right, (c.top + c.bottom) / 2), surround);
+        }
+        if (c.top > 0 && c.right < f.width) {
+            EXPECT_EQ(f.at((c.left + c.right) / 2, c.top - 1), surround);
+        }
+        if (c.bottom < f.height) {
+            EXPECT_EQ(f.at((c.left + c.right) / 2, c.bottom), surround);
+        }
         int covered = 0;
         for (int row = 0; row < f.height; ++row)
             for (int x = 0; x < f.width; ++x) covered += f.at(x, row) == patch;
