@@ -1,5 +1,6 @@
 #include "network/network_road.hpp"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,13 +22,28 @@ namespace {
 
 constexpr const char* BAD_MESSAGE = "error bad message";
 
+// Whether bytes (or the end) arrive within `timeout`.
+bool readable(int fd, std::chrono::milliseconds timeout)
+{
+    pollfd wait{fd, POLLIN, 0};
+    int ready;
+    do {
+        ready = poll(&wait, 1, static_cast<int>(timeout.count()));
+    } while (ready < 0 && errno == EINTR);
+    return ready != 0;
+}
+
 // Reads the connection until it ends, showing each message; false when the main loop has ended.
 bool serveConnection(int fd, Presenter& presenter, MainLoop& loop, const ProcessHooks& hooks,
-                     const std::function<double()>& clock)
+                     const std::chrono::milliseconds stall, const std::function<double()>& clock)
 {
     FrameSplitter frames;
     char buffer[65536];
     for (;;) {
+        if (frames.midFrame() && !readable(fd, stall)) {
+            hooks.write(BAD_MESSAGE);
+            return true;
+        }
         const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) {
@@ -63,7 +79,7 @@ bool serveConnection(int fd, Presenter& presenter, MainLoop& loop, const Process
 
 SuiteLink tcpSuiteLink()
 {
-    return {connectToSuite, [] { std::this_thread::sleep_for(std::chrono::seconds(1)); }};
+    return {connectToSuite, [] { std::this_thread::sleep_for(std::chrono::seconds(1)); }, std::chrono::seconds(10)};
 }
 
 void runNetworkRoad(const SuiteAddress& address, Presenter& presenter, MainLoop& loop, const ProcessHooks& hooks,
@@ -80,7 +96,7 @@ void runNetworkRoad(const SuiteAddress& address, Presenter& presenter, MainLoop&
             continue;
         }
         hooks.write("connected " + address.host + " " + std::to_string(address.port));
-        const bool loopRuns = serveConnection(fd, presenter, loop, hooks, clock);
+        const bool loopRuns = serveConnection(fd, presenter, loop, hooks, link.stall, clock);
         close(fd);
         if (!loopRuns) return;
         hooks.write("disconnected");

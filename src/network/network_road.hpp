@@ -1,6 +1,7 @@
 // The network road: the pictures a calibration suite sends over TCP, shown one after another.
 #pragma once
 
+#include <chrono>
 #include <functional>
 
 #include "network/suite_address.hpp"
@@ -16,6 +17,8 @@ struct SuiteLink {
     std::function<int(const SuiteAddress&)> connect;
     // Waits between two failed attempts (a second).
     std::function<void()> pause;
+    // How long the rest of a begun message may keep us waiting before the connection is taken as broken.
+    std::chrono::milliseconds stall = std::chrono::seconds(10);
 };
 
 // The real link: connectToSuite and a one-second sleep.
@@ -25,8 +28,8 @@ SuiteLink tcpSuiteLink();
 // each pause), writes "connected HOST PORT", and turns each whole message into a picture shown on the
 // main thread, answered "painted T" once it is on the screen, or "error bad message" when it cannot be
 // used. When the connection ends it writes "disconnected" and connects again; a frame that cannot be
-// followed (over the size limit, or cut short by the end of the connection) is a bad message and ends
-// the connection. Returns only when the main loop has ended (the window system is gone), without
+// followed (over the size limit, cut short by the end of the connection, or stalled for `link.stall`
+// half-way) is a bad message and ends the connection. Returns only when the main loop has ended (the window system is gone), without
 // writing anything more. Reader thread.
 void runNetworkRoad(const SuiteAddress& address, Presenter& presenter, MainLoop& loop, const ProcessHooks& hooks,
                     const SuiteLink& link, const std::function<double()>& clock);

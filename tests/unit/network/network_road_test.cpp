@@ -40,8 +40,14 @@ std::string formB(int r, int g, int b, int br, int bg, int bb, int bits, const c
 
 const char* const BOX = R"(x="0.25" y="0.1" cx="0.5" cy="0.3")";  // columns 250..749, rows 80..319 of 1000 x 800
 
-// One connection as the suite makes it: what it writes, and then it closes.
-using Script = std::string;
+// One connection as the suite makes it: what it writes, and then it closes (or, stalling, keeps the
+// connection open a while longer).
+struct Script {
+    Script(std::string bytes, bool stalls = false) : bytes(std::move(bytes)), stalls(stalls) {}
+    Script(const char* bytes) : bytes(bytes) {}
+    std::string bytes;
+    bool stalls = false;
+};
 
 // A 1000 x 800 screen (depth 24 or 30) with its window, loop and presenter, and the road's lines, each
 // kept with the pixels that were on the screen when it was written.
@@ -91,20 +97,21 @@ struct Stage {
         }
         auto next = std::move(connections.front());
         connections.pop_front();
-        return next ? suiteEnd(*next) : -1;
+        return next ? suiteEnd(next->bytes, next->stalls) : -1;
     }
 
     // Our end of a connection whose far end has written `script` and closed.
-    static int suiteEnd(const std::string& script)
+    static int suiteEnd(const std::string& script, bool stalls = false)
     {
         int pair[2];
         if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return -1;
-        std::thread([fd = pair[1], script] {
+        std::thread([fd = pair[1], script, stalls] {
             for (std::size_t done = 0; done < script.size();) {
                 const ssize_t n = write(fd, script.data() + done, script.size() - done);
                 if (n <= 0) break;
                 done += static_cast<std::size_t>(n);
             }
+            if (stalls) std::this_thread::sleep_for(std::chrono::seconds(2));
             close(fd);
         }).detach();
         return pair[0];
@@ -113,7 +120,8 @@ struct Stage {
     // Runs the road on its own thread and the loop here until the scripted connections are used up.
     void run()
     {
-        SuiteLink link{[this](const SuiteAddress&) { return connect(); }, [this] { ++pauses; }};
+        SuiteLink link{[this](const SuiteAddress&) { return connect(); }, [this] { ++pauses; },
+                       std::chrono::milliseconds(100)};
         std::thread road([&] { runNetworkRoad({"127.0.0.1", 5000}, presenter, loop, hooks, link, [] { return 12.5; }); });
         loop.run(presenter);
         road.join();
@@ -166,17 +174,20 @@ TEST(NetworkRoad, ARectangleCoversExactlyTheGeometrysPixels)
     }
 }
 
-TEST(NetworkRoad, ABrokenOrTruncatedFrameIsABadMessageAndTheConnectionIsMadeAgain)
+// Over the size limit; cut short by the end of the connection (twice); stalled half-way.
+TEST(NetworkRoad, ABrokenTruncatedOrStalledFrameIsABadMessageAndTheConnectionIsMadeAgain)
 {
     Stage stage;
     stage.connections = {frame(formB(200, 0, 0, 0, 0, 0, 8, BOX)) + frame("", 2u << 20) + frame(formB(0, 200, 0, 0, 0, 0, 8, BOX)),
                          frame(formB(0, 0, 200, 0, 0, 0, 8, BOX)).substr(0, 30),
-                         std::string("\0\0", 2)};
+                         std::string("\0\0", 2),
+                         Script(frame(formB(0, 0, 200, 0, 0, 0, 8, BOX)).substr(0, 30), true)};
     stage.run();
     const std::vector<std::string> expected{
         "ready",         "connected 127.0.0.1 5000", "painted 12.5",      "error bad message", "disconnected",
         "connected 127.0.0.1 5000", "error bad message", "disconnected", "connected 127.0.0.1 5000",
-        "error bad message", "disconnected", "connected 127.0.0.1 5000"};
+        "error bad message", "disconnected", "connected 127.0.0.1 5000", "error bad message", "disconnected",
+        "connected 127.0.0.1 5000"};
     ASSERT_EQ(stage.lines(), expected);
     EXPECT_EQ(stage.written.back().inside, xrgb(200, 0, 0));  // nothing after the broken frame was shown
 }
