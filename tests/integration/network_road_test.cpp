@@ -308,6 +308,18 @@ TEST_P(Network, EscapeEndsTheRoadWithClosedAndStatusZero)
     EXPECT_EQ(stage.child().wait(), 0);
 }
 
+TEST(NetworkAddress, AWordThatIsNoAddressEndsTheRunBeforeAnyWindow)
+{
+    auto server = XServer::startXvfb({.width = W, .height = H});
+    for (const char* word : {"127.0.0.1:0", "host:99999", "[::1", ":20002"}) {
+        const RunResult run = runToEnd({"--connect", word}, {{"DISPLAY", server->display()}});
+        EXPECT_EQ(run.output.rfind("error connect needs HOST[:PORT]", 0), 0u) << word << ": " << run.output;
+        EXPECT_EQ(run.output.find("ready"), std::string::npos) << word;
+        EXPECT_EQ(run.status, 1) << word;
+        EXPECT_EQ(run.errors, "") << word;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(OnEachWindowSystem, Network, ::testing::Values(Where::xvfb, Where::sway), whereName);
 
 TEST(NetworkDepth, TenBitsOnADepthThirtyScreenAreShownExactly)
