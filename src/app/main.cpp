@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 #include "app/geometry.hpp"
@@ -13,6 +14,8 @@
 #include "display/profile_assignment.hpp"
 #include "display/profile_name.hpp"
 #include "display/profile_state.hpp"
+#include "network/network_road.hpp"
+#include "network/suite_address.hpp"
 #include "platform/headless/headless_displays.hpp"
 #include "platform/platform_factory.hpp"
 #include "protocol/command_reader.hpp"
@@ -22,8 +25,16 @@
 
 namespace {
 
-// Covers the screen, starts the command reader and serves the event loop; never returns.
-[[noreturn]] void runPresenter(pp::WindowSystem& system, const pp::Screen& screen, const pp::Geometry& geometry)
+// Starts the thread that feeds the presenter (the command reader or the network road); false when it
+// cannot be started, with the error line to end on.
+struct Feeder {
+    std::function<bool(pp::Presenter&, pp::MainLoop&)> start;
+    const char* failure;
+};
+
+// Covers the screen, starts the feeding thread and serves the event loop; never returns.
+[[noreturn]] void runPresenter(pp::WindowSystem& system, const pp::Screen& screen, const pp::Geometry& geometry,
+                               const Feeder& feeder)
 {
     // The status report names the display's profile afresh each time it is built.
     pp::ColourManagement* colour = pp::connectColourManagement().release();
@@ -36,8 +47,8 @@ namespace {
     }
     // Lives until the process ends: the reader thread and the loop refer to it.
     auto* presenter = new pp::Presenter(*window, system, screen, geometry, pp::ProcessHooks::real(), profile);
-    if (!pp::startCommandReader(STDIN_FILENO, *presenter, system.mainLoop(), pp::ProcessHooks::real())) {
-        pp::writeLine("error no command reader");
+    if (!feeder.start(*presenter, system.mainLoop())) {
+        pp::writeLine(feeder.failure);
         pp::endProcess(1);
     }
     system.mainLoop().run(*presenter);
@@ -105,10 +116,27 @@ int main(int argc, char** argv)
         pp::writeLine(outcome.line);
         pp::endProcess(outcome.status);
     }
+    case pp::Road::connect:
     case pp::Road::presenter:
         break;
     }
 
     const pp::Geometry geometry = pp::patchGeometry(words, screen);
-    runPresenter(*windowSystem, screen, geometry);
+    if (road.road == pp::Road::connect) {
+        const auto address = pp::suiteAddress(road.connectValue);
+        if (!address) {
+            pp::writeLine("error connect needs HOST[:PORT]");
+            pp::endProcess(1);
+        }
+        runPresenter(*windowSystem, screen, geometry,
+                     {[&address](pp::Presenter& presenter, pp::MainLoop& loop) {
+                          return pp::startNetworkRoad(*address, presenter, loop, pp::ProcessHooks::real());
+                      },
+                      "error no network thread"});
+    }
+    runPresenter(*windowSystem, screen, geometry,
+                 {[](pp::Presenter& presenter, pp::MainLoop& loop) {
+                      return pp::startCommandReader(STDIN_FILENO, presenter, loop, pp::ProcessHooks::real());
+                  },
+                  "error no command reader"});
 }

@@ -24,11 +24,12 @@ RoadChoice chooseRoad(const Words& allWords)
                                                       {"--list-displays", Road::listDisplays},
                                                       {"--profile-state", Road::profileState}};
     for (const auto& [word, road] : anywhere) {
-        if (std::find(allWords.begin(), allWords.end(), word) != allWords.end()) return {road, {}};
+        if (std::find(allWords.begin(), allWords.end(), word) != allWords.end()) return {road, {}, {}};
     }
     const Words options(allWords.empty() ? allWords.begin() : allWords.begin() + 1, allWords.end());
-    if (auto value = option(options, "--assign", 1)) return {Road::assign, value->front()};
-    return {Road::presenter, {}};
+    if (auto value = option(options, "--assign", 1)) return {Road::assign, value->front(), {}};
+    if (auto value = option(options, "--connect", 1)) return {Road::connect, {}, value->front()};
+    return {Road::presenter, {}, {}};
 }
 
 }  // namespace pp

@@ -19,16 +19,17 @@ struct ScreenChoice {
 // back from an asked number to the main screen.
 ScreenChoice chooseScreen(Displays& displays, std::optional<std::uint32_t> wanted);
 
-enum class Road { help, version, listDisplays, profileState, assign, presenter };
+enum class Road { help, version, listDisplays, profileState, assign, connect, presenter };
 
 struct RoadChoice {
     Road road = Road::presenter;
-    std::string assignValue;  // the word after --assign, on the assignment road
+    std::string assignValue;   // the word after --assign, on the assignment road
+    std::string connectValue;  // the word after --connect, on the network road
 };
 
 // The first of --help, --version, --list-displays and --profile-state found anywhere on the command
-// line (program name included), in that order of precedence; else --assign with a word; else the
-// presenter. Help and version come first because they must work without any window system.
+// line (program name included), in that order of precedence; else --assign with a word; else --connect
+// with a word (the network road); else the presenter. Help and version come first because they must work without any window system.
 RoadChoice chooseRoad(const Words& allWords);
 
 }  // namespace pp

@@ -137,6 +137,22 @@ std::string Presenter::setMode(const std::string& mode)
            " layer " + layerName(bits);
 }
 
+void Presenter::showPicture(const Picture& picture)
+{
+    view_.rgb = picture.rgb;
+    view_.surround = picture.surround;
+    view_.shape = PatchShape::rectangle;
+    view_.patch = Rect{geometry_.sw * picture.left, geometry_.sh * (1 - picture.top - picture.height),
+                       geometry_.sw * picture.width, geometry_.sh * picture.height};
+    const std::string mode = screen_.bitsPerSample >= 10 ? "deep" : "dither";
+    if (view_.mode != mode) {
+        view_.mode = mode;
+        renderer_.setSurfaceBits(mode == "deep" ? 16 : 8);
+        window_.setSurfaceBits(renderer_.surfaceBits());
+    }
+    redraw();
+}
+
 std::string Presenter::report()
 {
     return info(screen_, geometry_, view_, displays_, profileName_ ? profileName_() : std::string());

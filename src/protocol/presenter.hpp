@@ -11,6 +11,7 @@
 #include "input/input_outcome.hpp"
 #include "input/pointer_visibility.hpp"
 #include "platform/platform.hpp"
+#include "protocol/picture.hpp"
 #include "protocol/process_hooks.hpp"
 #include "render/frame_renderer.hpp"
 #include "render/patch_view.hpp"
@@ -47,6 +48,10 @@ public:
     // Sets the mode ("flat", "dither" or "deep") and the drawing surface, redraws, and gives the mode
     // description: "<mode> window_bits <b> screen_bits <b> layer <RGBA8Uint|RGBA16Uint>".
     std::string setMode(const std::string& mode);
+    // Shows `picture` with one redraw: the patch becomes the picture's rectangle (drawn as a rectangle
+    // from now on), and the mode the one that shows its colours most exactly on this screen: "deep" on a
+    // screen of 10 bits per sample or more, else "dither".
+    void showPicture(const Picture& picture);
     // The status report text.
     std::string report();
     // When the window system reported the last frame shown (seconds since 1970), if it tells.

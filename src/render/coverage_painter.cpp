@@ -187,6 +187,23 @@ void CoveragePainter::ellipse(CoverageMask& mask, double left, double top, doubl
     cairo_fill(cr.get());
 }
 
+void CoveragePainter::rectangle(CoverageMask& mask, double left, double top, double right, double bottom,
+                                int frameWidth, int frameHeight)
+{
+    if (!drawable({left, top, right, bottom})) {
+        mask.width = mask.height = 0;
+        return;
+    }
+    const double x0 = std::round(left), y0 = std::round(top), x1 = std::round(right), y1 = std::round(bottom);
+    if (!(x1 > x0 && y1 > y0) || !resetMask(mask, x0, y0, x1, y1, frameWidth, frameHeight)) {
+        mask.width = mask.height = 0;
+        return;
+    }
+    for (int row = 0; row < mask.height; ++row) {
+        std::fill_n(mask.alpha.begin() + static_cast<std::ptrdiff_t>(row) * mask.stride, mask.width, 255);
+    }
+}
+
 void CoveragePainter::mark(CoverageMask& mask, double cx, double cy, double arm, double dot, double ring,
                            double lineWidth, int frameWidth, int frameHeight)
 {

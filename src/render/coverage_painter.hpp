@@ -48,6 +48,11 @@ public:
     void ellipse(CoverageMask& mask, double left, double top, double width, double height, int frameWidth,
                  int frameHeight);
 
+    // The rectangle from (left, top) to (right, bottom) with every edge rounded to the nearest whole
+    // pixel, so the patch is covered fully and nothing beside it at all.
+    void rectangle(CoverageMask& mask, double left, double top, double right, double bottom, int frameWidth,
+                   int frameHeight);
+
     // The alignment mark about (cx, cy), stroked `lineWidth` wide as one path: the horizontal and the
     // vertical arm of reach `arm`, then circles of radius `dot` and `ring`.
     void mark(CoverageMask& mask, double cx, double cy, double arm, double dot, double ring, double lineWidth,

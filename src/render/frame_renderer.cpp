@@ -71,7 +71,11 @@ void FrameRenderer::render(const PatchView& view, const FrameBuffer& target)
     const CoverageMask& caption = s.captions.mask(s.painter, view.caption, CAPTION_SIZE * k, cx * k,
                                                   frameY(captionBase + CAPTION_GAP), w, h);
 
-    s.painter.ellipse(s.patch, p.x * k, frameY(p.y + p.height), p.width * k, p.height * k, w, h);
+    if (view.shape == PatchShape::rectangle) {
+        s.painter.rectangle(s.patch, p.x * k, frameY(p.y + p.height), (p.x + p.width) * k, frameY(p.y), w, h);
+    } else {
+        s.painter.ellipse(s.patch, p.x * k, frameY(p.y + p.height), p.width * k, p.height * k, w, h);
+    }
 
     if (view.mark) {
         s.painter.mark(s.mark, cx * k, frameY(cy), arm * k, MARK_DOT_MM * view.ppmm * k, ring * k,

@@ -14,6 +14,10 @@ inline constexpr double MARK_MARGIN_MM = 15;
 inline constexpr double MARK_ARM_MM = 15;
 inline constexpr double MARK_DOT_MM = 5;
 
+// What the patch is drawn as: the ellipse inscribed in the patch rectangle, or the rectangle itself
+// with its edges on whole device pixels.
+enum class PatchShape { ellipse, rectangle };
+
 // Main thread only. Coordinates are view points: origin at the display's bottom-left corner, y up.
 struct PatchView {
     explicit PatchView(double ppmm) : ppmm(ppmm) {}
@@ -24,6 +28,7 @@ struct PatchView {
     bool mark = false;                        // the alignment mark is shown; gates dragging and nudging
     std::string caption;                      // drawn above the patch; empty means none
     Rect patch;                               // the live patch rectangle; the patch is its inscribed ellipse
+    PatchShape shape = PatchShape::ellipse;   // or, on the network road, the rectangle itself
     std::optional<Point> dragFrom;            // pointer position at which a drag began
     Rect dragOrigin;                          // `patch` when the drag began
     bool dragged = false;                     // moved past the drag threshold since the press

@@ -54,6 +54,16 @@ TEST(ChooseRoad, ProfileStateWinsOverAssignAnywhere)
     EXPECT_EQ(chooseRoad({"--assign", "x"}).road, Road::presenter);  // the program name is no option
 }
 
+TEST(ChooseRoad, ConnectWithAWordIsTheNetworkRoadAfterAssign)
+{
+    const auto network = chooseRoad({"prog", "--display", "3", "--connect", "127.0.0.1:5000"});
+    EXPECT_EQ(network.road, Road::connect);
+    EXPECT_EQ(network.connectValue, "127.0.0.1:5000");
+    EXPECT_EQ(chooseRoad({"prog", "--connect", "h", "--assign", "none"}).road, Road::assign);
+    EXPECT_EQ(chooseRoad({"prog", "--connect", "h", "--list-displays"}).road, Road::listDisplays);
+    EXPECT_EQ(chooseRoad({"prog", "--connect"}).road, Road::presenter);  // no word: no road of its own
+}
+
 struct RoadCase {
     Words words;  // the whole command line, program name first
     Road road;

@@ -17,7 +17,8 @@ TEST(Usage, NamesEveryOptionAndEveryReplyTheProgramKnows)
                              "error move needs two fractions", "surround R G B", "error surround needs three numbers",
                              "mark on|off", "text CAPTION", "window_bits", "error mode is flat, dither or deep",
                              "info {status report}", "quit", "error unknown command", "ready", "position FX FY",
-                             "key space", "closed", "man patch-presenter"}) {
+                             "key space", "closed", "man patch-presenter", "--connect HOST[:PORT]",
+                             "connected HOST PORT", "error bad message", "disconnected"}) {
         EXPECT_NE(text.find(word), std::string::npos) << word;
     }
 }

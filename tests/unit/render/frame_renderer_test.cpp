@@ -333,5 +333,64 @@ TEST(FrameRenderer, PaddingBitsAreSetInEveryPixelAndLeaveTheSamplesAlone)
     }
 }
 
+// A rectangular patch covers exactly the device pixels between its edges rounded to whole pixels: full
+// colour inside, the surround one pixel beyond, never a blended edge.
+TEST(FrameRenderer, ARectangularPatchHasPixelExactEdges)
+{
+    struct Case {
+        Rect patch;     // view points, y up
+        double scale;
+        int left, right, top, bottom;  // the covered device pixels: columns [left, right), rows [top, bottom)
+    };
+    const Case cases[] = {
+        {{100, 50, 120, 80}, 1, 100, 220, H - 130, H - 50},
+        {{100.4, 50.6, 119.9, 80.2}, 1, 100, 220, H - 131, H - 51},  // edges rounded, not the size
+        {{150, 20, 60, 40}, 2, 300, 420, 2 * H - 120, 2 * H - 40},
+        {{-30, -20, 80, 60}, 1, 0, 50, H - 40, H},                   // clipped at the bottom-left corner
+        {{0, 0, W, H}, 1, 0, W, 0, H},                                // the whole screen
+    };
+    for (const auto& c : cases) {
+        PatchView view = viewOf(c.patch, {200, 100, 50}, "flat");
+        view.shape = PatchShape::rectangle;
+        view.surround = {10, 20, 30};
+        Frame frame(int(W * c.scale), int(H * c.scale));
+        frame.scale = c.scale;
+        const Frame f = render(view, 8, frame);
+        const Rgb patch{200, 100, 50}, surround{10, 20, 30};
+        for (int row : {c.top, c.bottom - 1})
+            for (int x : {c.left, (c.left + c.right) / 2, c.right - 1}) EXPECT_EQ(f.at(x, row), patch) << x << "," << row;
+        if (c.left > 0) {
+            EXPECT_EQ(f.at(c.left - 1, (c.top + c.bottom) / 2), surround);
+        }
+        if (c.right < f.width) {
+            EXPECT_EQ(f.at(c.right, (c.top + c.bottom) / 2), surround);
+        }
+        if (c.top > 0 && c.right < f.width) {
+            EXPECT_EQ(f.at((c.left + c.right) / 2, c.top - 1), surround);
+        }
+        if (c.bottom < f.height) {
+            EXPECT_EQ(f.at((c.left + c.right) / 2, c.bottom), surround);
+        }
+        int covered = 0;
+        for (int row = 0; row < f.height; ++row)
+            for (int x = 0; x < f.width; ++x) covered += f.at(x, row) == patch;
+        EXPECT_EQ(covered, (c.right - c.left) * (c.bottom - c.top));
+    }
+}
+
+// A rectangle in dither mode shows the tile anchored at the display's bottom-left corner, like the ellipse.
+TEST(FrameRenderer, ARectangularPatchInDitherModeShowsTheAnchoredTile)
+{
+    PatchView view = viewOf({0, 0, W, H}, {127.25, 64, 10});
+    view.shape = PatchShape::rectangle;
+    const Frame f = render(view);
+    const auto tile = ditherTile(view.rgb);
+    for (int row = 0; row < 32; ++row)
+        for (int x = 0; x < 32; ++x) {
+            const std::uint8_t* p = tile.data() + (15 - (f.height - 1 - row) % 16) * 64 + (x % 16) * 4;
+            ASSERT_EQ(f.at(x, row), (Rgb{p[0], p[1], p[2]})) << x << "," << row;
+        }
+}
+
 }  // namespace
 }  // namespace pp
