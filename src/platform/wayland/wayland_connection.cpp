@@ -110,7 +110,6 @@ WaylandConnection::~WaylandConnection()
     if (presentation_) wp_presentation_destroy(presentation_);
     if (wmBase_) xdg_wm_base_destroy(wmBase_);
     if (shm_) wl_shm_destroy(shm_);
-    if (subcompositor_) wl_subcompositor_destroy(subcompositor_);
     if (compositor_) wl_compositor_destroy(compositor_);
     if (registry_) wl_registry_destroy(registry_);
     if (display_) wl_display_disconnect(display_);
@@ -143,8 +142,6 @@ void WaylandConnection::addGlobal(std::uint32_t name, const char* interface, std
     const std::string_view kind(interface);
     if (kind == wl_compositor_interface.name) {
         compositor_ = bind<wl_compositor>(registry_, name, &wl_compositor_interface, version, 4);
-    } else if (kind == wl_subcompositor_interface.name) {
-        subcompositor_ = bind<wl_subcompositor>(registry_, name, &wl_subcompositor_interface, version, 1);
     } else if (kind == wl_shm_interface.name) {
         shm_ = bind<wl_shm>(registry_, name, &wl_shm_interface, version, 1);
         wl_shm_add_listener(shm_, &SHM_LISTENER, &shmFormats_);

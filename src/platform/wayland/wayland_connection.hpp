@@ -15,7 +15,6 @@
 struct wl_display;
 struct wl_registry;
 struct wl_compositor;
-struct wl_subcompositor;
 struct wl_shm;
 struct wl_seat;
 struct wl_output;
@@ -52,7 +51,6 @@ public:
 
     wl_display* display() const { return display_; }
     wl_compositor* compositor() const { return compositor_; }
-    wl_subcompositor* subcompositor() const { return subcompositor_; }
     wl_shm* shm() const { return shm_; }
     xdg_wm_base* wmBase() const { return wmBase_; }
     wp_presentation* presentation() const { return presentation_; }
@@ -89,7 +87,6 @@ private:
     wl_display* display_ = nullptr;
     wl_registry* registry_ = nullptr;
     wl_compositor* compositor_ = nullptr;
-    wl_subcompositor* subcompositor_ = nullptr;
     wl_shm* shm_ = nullptr;
     xdg_wm_base* wmBase_ = nullptr;
     wp_presentation* presentation_ = nullptr;
