@@ -16,7 +16,6 @@
 #include "display/profile_state.hpp"
 #include "network/network_road.hpp"
 #include "network/suite_address.hpp"
-#include "platform/headless/headless_displays.hpp"
 #include "platform/platform_factory.hpp"
 #include "protocol/command_reader.hpp"
 #include "protocol/line_output.hpp"
@@ -80,8 +79,8 @@ int main(int argc, char** argv)
     std::optional<pp::PlatformKind> forced;
     if (auto word = pp::option(words, "--platform", 1)) forced = pp::platformWord(word->front());
     std::unique_ptr<pp::WindowSystem> windowSystem = pp::connectWindowSystem(forced);
-    pp::headless::HeadlessDisplays noScreens;
-    pp::Displays& displays = windowSystem ? static_cast<pp::Displays&>(*windowSystem) : noScreens;
+    const std::unique_ptr<pp::Displays> noScreens = windowSystem ? nullptr : pp::noDisplays();
+    pp::Displays& displays = windowSystem ? static_cast<pp::Displays&>(*windowSystem) : *noScreens;
 
     // The list covers every screen, so an asked display number plays no part in it.
     if (road.road == pp::Road::listDisplays) {

@@ -1,6 +1,7 @@
 #include "platform/platform_factory.hpp"
 
 #include "platform/colord/colord_colour_management.hpp"
+#include "platform/headless/headless_displays.hpp"
 #include "platform/wayland/wayland_window_system.hpp"
 #include "platform/x11/x11_window_system.hpp"
 
@@ -13,6 +14,11 @@ std::unique_ptr<WindowSystem> connectWindowSystem(std::optional<PlatformKind> fo
         if (forced == PlatformKind::wayland) return nullptr;
     }
     return x11::connectWindowSystem();
+}
+
+std::unique_ptr<Displays> noDisplays()
+{
+    return std::make_unique<headless::HeadlessDisplays>();
 }
 
 std::unique_ptr<ColourManagement> connectColourManagement()

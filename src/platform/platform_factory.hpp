@@ -13,6 +13,9 @@ namespace pp {
 // the chosen (or, without a choice, every) window system cannot be reached. Main thread.
 std::unique_ptr<WindowSystem> connectWindowSystem(std::optional<PlatformKind> forced);
 
+// The displays of no window system at all: no screens, so every road answers "error no screen ...".
+std::unique_ptr<Displays> noDisplays();
+
 // The colour management of the running system (colord on the system bus). Never null: without it
 // every query answers "no device".
 std::unique_ptr<ColourManagement> connectColourManagement();
