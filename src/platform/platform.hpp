@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <variant>
@@ -85,6 +86,15 @@ enum class PixelFormat {
     xrgb2101010,  // 0bxxRRRRRRRRRRGGGGGGGGGGBBBBBBBBBB, 10 bits per sample (depth 30)
 };
 
+// A rectangle of device pixels in a frame: origin at its upper-left corner, y down.
+struct PixelRect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    bool operator==(const PixelRect&) const = default;
+};
+
 struct FrameBuffer {
     std::uint32_t* pixels = nullptr;  // owned by the window; valid until the next present()
     int width = 0;                    // device pixels
@@ -94,7 +104,17 @@ struct FrameBuffer {
     double scale = 1;                 // device pixels per view point
     std::uint32_t padding = 0;        // set in every pixel: the unused (x) bits, for a window system
                                       // that reads them as opacity
+    int age = 0;                      // what `pixels` hold: 1 the frame last presented, 2 the one
+                                      // presented before it, and so on; 0 nothing known (drawn whole)
+    const std::uint32_t* shown = nullptr;  // the frame last presented, in another buffer of the same
+                                           // size, stride and format, for copying from; or none
 };
+
+// The whole of `frame` as one rectangle.
+inline PixelRect wholeFrame(const FrameBuffer& frame)
+{
+    return {0, 0, frame.width, frame.height};
+}
 
 // Input from the person at the display, already in view coordinates (points, origin bottom-left, y up).
 struct PointerEvent {
@@ -129,8 +149,11 @@ public:
     virtual FrameBuffer frame() = 0;
 
     // Puts the frame drawn into frame() on the screen and returns once it is there (presentation
-    // complete, or the server has taken the image and answered a round trip).
-    virtual void present() = 0;
+    // complete, or the server has taken the image and answered a round trip). `changed` is where the
+    // frame differs from the one presented before it (device pixels, within the frame): the window
+    // updates at least that area, and the whole window when the window system lost its contents.
+    // Nothing changed still presents, so the return keeps its meaning.
+    virtual void present(std::span<const PixelRect> changed) = 0;
 
     // Asks the event loop to call EventHandler::paint before it next waits.
     virtual void setNeedsDisplay() = 0;

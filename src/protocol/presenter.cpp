@@ -91,8 +91,8 @@ void Presenter::paint()
 
 void Presenter::redraw()
 {
-    renderer_.render(view_, window_.frame());
-    window_.present();
+    const FrameBuffer target = window_.frame();
+    window_.present(renderer_.render(view_, target));
 }
 
 void Presenter::setRgb(const std::array<double, 3>& rgb)

@@ -81,6 +81,7 @@ const CoverageMask& CaptionCache::mask(CoveragePainter& painter, const std::stri
                                        double centreX, double bottom, int frameWidth, int frameHeight)
 {
     if (caption.empty()) {
+        if (!mask_.empty()) ++version_;
         mask_.width = mask_.height = 0;
         drawn_ = false;
         return mask_;
@@ -108,6 +109,7 @@ const CoverageMask& CaptionCache::mask(CoveragePainter& painter, const std::stri
     painter.text(mask_, key.text, sizePx, left, bottom, frameWidth, frameHeight);
     key_ = std::move(key);
     drawn_ = true;
+    ++version_;
     return mask_;
 }
 

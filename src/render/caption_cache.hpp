@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -35,6 +36,9 @@ public:
     const CoverageMask& mask(CoveragePainter& painter, const std::string& caption, double sizePx, double centreX,
                              double bottom, int frameWidth, int frameHeight);
 
+    // Counts the changes of the mask: equal between two calls when the mask was left as it was.
+    std::uint64_t version() const { return version_; }
+
 private:
     struct Key {
         std::string text;  // the laid-out text: the caption or its window, NUL bytes as U+FFFD
@@ -46,6 +50,7 @@ private:
     };
     Key key_;
     bool drawn_ = false;
+    std::uint64_t version_ = 0;
     CoverageMask mask_;
 };
 

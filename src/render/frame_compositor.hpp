@@ -30,7 +30,15 @@ public:
     void compose(const FrameBuffer& target, Rgb16 surround, std::span<const CoverageLayer> layers,
                  int surfaceBits);
 
+    // The same, within `areas` alone (rectangles inside the frame that do not overlap): every pixel
+    // there becomes what compose() makes of it, and no pixel outside is touched.
+    void compose(const FrameBuffer& target, Rgb16 surround, std::span<const CoverageLayer> layers,
+                 int surfaceBits, std::span<const PixelRect> areas);
+
 private:
+    void composeArea(const FrameBuffer& target, Rgb16 surround, std::span<const CoverageLayer> layers,
+                     int surfaceBits, const PixelRect& area);
+
     std::vector<Rgb16> row_;
     std::vector<std::pair<int, int>> runs_;
 };

@@ -1,14 +1,17 @@
 // Turns the view's state into a finished frame in the screen's format.
 #pragma once
 
+#include <cstddef>
 #include <memory>
+#include <span>
 
 #include "platform/platform.hpp"
 #include "render/patch_view.hpp"
 
 namespace pp {
 
-// Main thread only. Holds the drawing surfaces between frames; every frame is drawn whole.
+// Main thread only. Holds the drawing surfaces between frames and what the last frames changed: a frame
+// is drawn over the one its buffer already holds, only where the two differ.
 class FrameRenderer {
 public:
     // Each frame is drawn at its target's size, one point per pixel.
@@ -22,9 +25,15 @@ public:
     // The bits per sample of the drawing surface in use.
     int surfaceBits() const;
 
-    // Draws the whole view on the drawing surface and converts it into `target` (the window's
-    // buffer, same size, in the screen's format).
-    void render(const PatchView& view, const FrameBuffer& target);
+    // Draws the view into `target` (the window's buffer, in the screen's format) and returns where the
+    // frame differs from the one drawn before it, for Window::present. After the call `target` holds
+    // exactly what drawing the whole view gives. What the buffer already holds (FrameBuffer::age) is
+    // brought up to date from the frame shown (FrameBuffer::shown) and redrawn only where the view
+    // changed; without either the frame is drawn whole. Valid until the next call.
+    std::span<const PixelRect> render(const PatchView& view, const FrameBuffer& target);
+
+    // Frames whose changes are kept: a buffer older than this is drawn whole.
+    static constexpr std::size_t HISTORY = 4;
 
 private:
     struct Surfaces;

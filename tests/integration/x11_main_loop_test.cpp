@@ -1,4 +1,5 @@
 // The main loop on a real server: handed-over work, painting on request, keys, a lost server.
+#include <array>
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -31,7 +32,7 @@ TEST(HandedOverWork, RunsOnTheLoopThreadInOrderAndItsFramesAreOnTheScreenWhenItR
                 order.push_back(i);
                 onLoopThread = onLoopThread && std::this_thread::get_id() == loopThread;
                 fill(w.window->frame(), packed(PixelFormat::xrgb2101010, colour));
-                w.window->present();
+                w.window->present(std::array{pp::wholeFrame(w.window->frame())});
                 sawPaints = handler.paints;
             });
             EXPECT_GE(sawPaints, 1) << "the mapped window was painted before the first item";
@@ -116,7 +117,7 @@ TEST(LostServer, RunReturnsAndNoCallerIsLeftWaiting)
             kill(server->pid(), SIGKILL);
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             fill(w.window->frame(), 0x123456);
-            w.window->present();
+            w.window->present(std::array{pp::wholeFrame(w.window->frame())});
         });
     });
     loop.run(handler);  // returns once the connection is gone

@@ -1,5 +1,6 @@
 #include "x11_window_harness.hpp"
 
+#include <array>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -40,7 +41,7 @@ void RecordingHandler::paint()
 {
     ++paints;
     fill(window.frame(), packed(format, paintColour));
-    window.present();
+    window.present(std::array{pp::wholeFrame(window.frame())});
 }
 
 void runWhile(const std::string& display, TestWindow& w, EventHandler& handler, const std::function<void()>& driver)

@@ -1,4 +1,5 @@
 // The window and its frames on real servers, read back by a second client right after each present.
+#include <array>
 #include <gtest/gtest.h>
 
 #include <xcb/xcb.h>
@@ -66,7 +67,7 @@ TEST_P(Presenting, EveryFrameIsOnTheScreenWhenPresentReturns)
         ASSERT_GE(frame.stride, frame.width);
         EXPECT_EQ(frame.format, depth == 30 ? PixelFormat::xrgb2101010 : PixelFormat::xrgb8888);
         drawPattern(frame, k, bits);
-        w.window->present();
+        w.window->present(std::array{pp::wholeFrame(w.window->frame())});
         EXPECT_EQ(patternMismatches(readRoot(server->display(), 0, 0, 1000, 700), k, bits), 0) << "frame " << k;
     }
 }
@@ -206,7 +207,7 @@ TEST_P(TwoOutputs, TheWindowCoversExactlyItsOutputAndNothingElse)
     const Rect crtc = GetParam() == 0 ? Rect{0, 0, 1280, 800} : Rect{1280, 0, 1600, 1000};
     ASSERT_EQ(w.screen.frame, crtc);
     fill(w.window->frame(), packed(PixelFormat::xrgb8888, colour));
-    w.window->present();
+    w.window->present(std::array{pp::wholeFrame(w.window->frame())});
 
     const RootImage after = readRoot(display, 0, 0, 2880, 1000);
     int wrongInside = 0, changedOutside = 0, alreadyColour = 0;

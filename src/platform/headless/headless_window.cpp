@@ -26,11 +26,14 @@ HeadlessWindow::HeadlessWindow(const Screen& screen)
 
 FrameBuffer HeadlessWindow::frame()
 {
-    return FrameBuffer{drawing_.data(), width_, height_, width_, format_};
+    FrameBuffer frame{drawing_.data(), width_, height_, width_, format_};
+    frame.age = ages_.age(drawing_.data());
+    return frame;
 }
 
-void HeadlessWindow::present()
+void HeadlessWindow::present(std::span<const PixelRect>)
 {
+    ages_.presented(drawing_.data());
     {
         std::lock_guard lock(shownMutex_);
         shown_ = drawing_;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/buffer_ages.hpp"
 #include "platform/platform.hpp"
 
 namespace pp::headless {
@@ -21,7 +22,7 @@ public:
     explicit HeadlessWindow(const Screen& screen);
 
     FrameBuffer frame() override;
-    void present() override;
+    void present(std::span<const PixelRect> changed) override;
     void setNeedsDisplay() override;
     void setPointerVisible(bool visible) override;
     std::optional<double> presentedAt() const override { return presentedAt_; }
@@ -54,6 +55,7 @@ private:
     std::atomic<int> pointerChanges_{0};
     bool needsDisplay_ = false;
     std::optional<double> presentedAt_;
+    BufferAges ages_;
 };
 
 }  // namespace pp::headless

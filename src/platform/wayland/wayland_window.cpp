@@ -242,6 +242,7 @@ WaylandWindow::~WaylandWindow()
     if (toplevel_) xdg_toplevel_destroy(toplevel_);
     if (xdgSurface_) xdg_surface_destroy(xdgSurface_);
     pools_.clear();
+    ages_.forget();
     if (surface_) wl_surface_destroy(surface_);
     wl_display_flush(connection_.display());
 }
@@ -345,10 +346,12 @@ FrameBuffer WaylandWindow::frame()
     Pool* p = pool(format_);
     if (!p && format_ != WL_SHM_FORMAT_XRGB8888) p = pool(WL_SHM_FORMAT_XRGB8888);
     while (p && !drawing_) {
+        // Of the free buffers, the one holding the newest frame: the least is left to bring up to date.
         for (Buffer& b : p->buffers) {
-            if (!b.busy) {
+            if (b.busy) continue;
+            const int age = ages_.age(b.pixels);
+            if (!drawing_ || (age > 0 && (ages_.age(drawing_->pixels) == 0 || age < ages_.age(drawing_->pixels)))) {
                 drawing_ = &b;
-                break;
             }
         }
         if (!drawing_ && !dispatchOnce()) break;
@@ -360,15 +363,21 @@ FrameBuffer WaylandWindow::frame()
     }
     // The unused bits are set: some compositors read an x channel as alpha.
     const std::uint32_t padding = p->format == WL_SHM_FORMAT_XRGB2101010 ? 0xC0000000u : 0xFF000000u;
-    return {drawing_->pixels, width_, height_, width_, pixelFormat(p->format), scale_, padding};
+    FrameBuffer frame{drawing_->pixels, width_, height_, width_, pixelFormat(p->format), scale_, padding};
+    frame.age = ages_.age(drawing_->pixels);
+    for (const Buffer& b : p->buffers) {
+        if (&b != drawing_ && ages_.age(b.pixels) == 1) frame.shown = b.pixels;
+    }
+    return frame;
 }
 
-void WaylandWindow::commitFrame(Buffer& buffer)
+void WaylandWindow::commitFrame(Buffer& buffer, std::span<const PixelRect> area)
 {
     if (feedbackProxy_) wp_presentation_feedback_destroy(std::exchange(feedbackProxy_, nullptr));
     if (frameCallback_) wl_callback_destroy(std::exchange(frameCallback_, nullptr));
     wl_surface_attach(surface_, buffer.proxy, 0, 0);
-    wl_surface_damage_buffer(surface_, 0, 0, width_, height_);
+    if (area.empty()) wl_surface_damage_buffer(surface_, 0, 0, width_, height_);
+    for (const PixelRect& r : area) wl_surface_damage_buffer(surface_, r.x, r.y, r.width, r.height);
     buffer.busy = true;
     feedback_ = Feedback::waiting;
     reconfigured_ = false;
@@ -388,16 +397,20 @@ WaylandWindow::Buffer& WaylandWindow::freshCopy(Buffer& shown)
         Buffer* other = &shown == &p->buffers[0] ? &p->buffers[1] : &shown == &p->buffers[1] ? &p->buffers[0] : nullptr;
         if (!other || other->busy) continue;
         std::memcpy(other->pixels, shown.pixels, std::size_t(width_) * std::size_t(height_) * 4);
+        ages_.copiedNewest(other->pixels);
         return *other;
     }
     return shown;
 }
 
-void WaylandWindow::present()
+void WaylandWindow::present(std::span<const PixelRect> changed)
 {
     Buffer* buffer = std::exchange(drawing_, nullptr);
     if (!buffer || loop_.ended()) return;
-    commitFrame(*buffer);
+    ages_.presented(buffer->pixels);
+    // Nothing changed still damages a pixel: the compositor then composes, and the wait keeps its meaning.
+    static constexpr PixelRect ONE_PIXEL{0, 0, 1, 1};
+    commitFrame(*buffer, changed.empty() ? std::span<const PixelRect>(&ONE_PIXEL, 1) : changed);
     for (int discards = 0;;) {
         if (feedback_ == Feedback::presented) return;
         if (feedback_ == Feedback::discarded || reconfigured_) {
@@ -408,7 +421,7 @@ void WaylandWindow::present()
                 return;
             }
             buffer = &freshCopy(*buffer);
-            commitFrame(*buffer);
+            commitFrame(*buffer, {});
             continue;
         }
         int waitMs = WAIT_SLICE_MS;

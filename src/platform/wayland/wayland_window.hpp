@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/buffer_ages.hpp"
 #include "platform/platform.hpp"
 #include "platform/wayland/wayland_connection.hpp"
 #include "platform/wayland/wayland_keyboard.hpp"
@@ -45,7 +46,7 @@ public:
     WaylandWindow& operator=(const WaylandWindow&) = delete;
 
     FrameBuffer frame() override;
-    void present() override;
+    void present(std::span<const PixelRect> changed) override;
     void setNeedsDisplay() override;
     void setPointerVisible(bool visible) override;
     void setSurfaceBits(int bits) override;
@@ -65,9 +66,9 @@ private:
     bool coversOutput() const;
     Pool* pool(std::uint32_t format);
     bool dispatchOnce(int waitMs = 1000);
-    // Attaches the buffer, damages it whole and commits it with a frame callback and a presentation
-    // feedback, dropping those of an earlier commit.
-    void commitFrame(Buffer& buffer);
+    // Attaches the buffer, damages `area` of it (all of it when empty) and commits it with a frame
+    // callback and a presentation feedback, dropping those of an earlier commit.
+    void commitFrame(Buffer& buffer, std::span<const PixelRect> area);
     // The pool's other buffer holding a copy of `shown`'s pixels when it is free; else `shown`.
     Buffer& freshCopy(Buffer& shown);
     // How long a presentation report is awaited after the frame callback.
@@ -99,6 +100,7 @@ private:
     std::vector<std::unique_ptr<Pool>> pools_;
     std::uint32_t format_;    // the wl_shm format frames are drawn in now
     Buffer* drawing_ = nullptr;
+    BufferAges ages_;
     std::vector<std::uint32_t> scratch_;  // drawn into when the compositor is gone
     std::optional<double> presentedAt_;
 

@@ -7,10 +7,12 @@
 #include <unistd.h>
 #include <xcb/present.h>
 #include <xcb/shm.h>
+#include <xcb/xfixes.h>
 
 #include <cstdlib>
 #include <vector>
 
+#include "platform/buffer_ages.hpp"
 #include "platform/x11/x11_conversions.hpp"
 
 namespace pp::x11 {
@@ -61,18 +63,33 @@ bool localSocket(xcb_connection_t* c)
     return address.ss_family == AF_UNIX;
 }
 
-// Writes the image to the window in strips that each fit one request.
+// Writes the rows of the image that `area` touches (all of them when it is empty) to the window, in
+// strips of whole rows that each fit one request, then makes a round trip.
 void putImageStrips(xcb_connection_t* c, xcb_window_t window, xcb_gcontext_t gc, const std::uint32_t* pixels,
-                    int width, int height, int depth)
+                    int width, int height, int depth, std::span<const PixelRect> area)
 {
     const int rows = stripRows(std::uint64_t(xcb_get_maximum_request_length(c)) * 4, width, height);
-    for (int top = 0; top < height; top += rows) {
-        const int count = std::min(rows, height - top);
-        xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, window, gc, std::uint16_t(width), std::uint16_t(count), 0,
-                      std::int16_t(top), 0, std::uint8_t(depth), std::uint32_t(width) * std::uint32_t(count) * 4,
-                      reinterpret_cast<const std::uint8_t*>(pixels + std::size_t(top) * std::size_t(width)));
-    }
+    auto put = [&](int from, int to) {
+        for (int top = from; top < to; top += rows) {
+            const int count = std::min(rows, to - top);
+            xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, window, gc, std::uint16_t(width), std::uint16_t(count), 0,
+                          std::int16_t(top), 0, std::uint8_t(depth), std::uint32_t(width) * std::uint32_t(count) * 4,
+                          reinterpret_cast<const std::uint8_t*>(pixels + std::size_t(top) * std::size_t(width)));
+        }
+    };
+    if (area.empty()) put(0, height);
+    for (const PixelRect& r : area) put(std::clamp(r.y, 0, height), std::clamp(r.y + r.height, 0, height));
     roundTrip(c);
+}
+
+// The rectangles of `area` as the server takes them.
+std::vector<xcb_rectangle_t> serverRectangles(std::span<const PixelRect> area)
+{
+    std::vector<xcb_rectangle_t> rects;
+    for (const PixelRect& r : area) {
+        rects.push_back({std::int16_t(r.x), std::int16_t(r.y), std::uint16_t(r.width), std::uint16_t(r.height)});
+    }
+    return rects;
 }
 
 xcb_gcontext_t makeGc(xcb_connection_t* c, xcb_window_t window)
@@ -93,9 +110,18 @@ public:
     }
     ~ImagePresentation() override { xcb_free_gc(c_, gc_); }
 
-    FrameBuffer frame() override { return {pixels_.data(), width_, height_, width_, format_}; }
+    FrameBuffer frame() override
+    {
+        FrameBuffer frame{pixels_.data(), width_, height_, width_, format_};
+        frame.age = ages_.age(pixels_.data());
+        return frame;
+    }
 
-    void present() override { putImageStrips(c_, window_, gc_, pixels_.data(), width_, height_, depth_); }
+    void present(std::span<const PixelRect> area) override
+    {
+        putImageStrips(c_, window_, gc_, pixels_.data(), width_, height_, depth_, area);
+        ages_.presented(pixels_.data());
+    }
 
     PresentationPath path() const override { return PresentationPath::putImage; }
 
@@ -108,6 +134,7 @@ private:
     PixelFormat format_;
     std::vector<std::uint32_t> pixels_;
     xcb_gcontext_t gc_;
+    BufferAges ages_;
 };
 
 // Two shared-memory pixmaps, presented in turn. A pixmap is drawn into only once the server has said
@@ -128,6 +155,7 @@ public:
             if (pixmap != XCB_NONE) xcb_free_pixmap(c_, pixmap);
         }
         if (gc_ != XCB_NONE) xcb_free_gc(c_, gc_);
+        if (region_ != XCB_NONE) xcb_xfixes_destroy_region(c_, region_);
         if (attached_) xcb_shm_detach(c_, segment_);
         xcb_flush(c_);
         if (memory_ && sysV_) shmdt(memory_);
@@ -158,6 +186,11 @@ public:
         const auto selected = xcb_present_select_input_checked(
             c_, events, window_, XCB_PRESENT_EVENT_MASK_COMPLETE_NOTIFY | XCB_PRESENT_EVENT_MASK_IDLE_NOTIFY);
         special_ = xcb_register_for_special_xge(c_, &xcb_present_id, events, nullptr);
+        // One region, set to each frame's update area; without XFixes every frame updates the whole window.
+        if (const auto* xfixes = xcb_get_extension_data(c_, &xcb_xfixes_id); xfixes && xfixes->present) {
+            region_ = xcb_generate_id(c_);
+            if (!succeeded(c_, xcb_xfixes_create_region_checked(c_, region_, 0, nullptr))) region_ = XCB_NONE;
+        }
         bool ok = succeeded(c_, selected) && special_ != nullptr;
         for (int i = 0; i < 2; ++i) {
             if (succeeded(c_, made[i])) continue;
@@ -170,24 +203,35 @@ public:
     FrameBuffer frame() override
     {
         if (current_ < 0) current_ = idleBuffer();
-        return {bufferPixels(current_), width_, height_, width_, format_};
+        FrameBuffer frame{bufferPixels(current_), width_, height_, width_, format_};
+        frame.age = ages_.age(frame.pixels);
+        // The other buffer, when it holds the frame on the screen, brings this one up to date.
+        if (ages_.age(bufferPixels(1 - current_)) == 1) frame.shown = bufferPixels(1 - current_);
+        return frame;
     }
 
-    void present() override
+    void present(std::span<const PixelRect> area) override
     {
         if (current_ < 0) current_ = idleBuffer();
         const int b = current_;
         current_ = -1;
         last_ = b;
+        ages_.presented(bufferPixels(b));
         if (imageFallback_) {
-            putImageStrips(c_, window_, gc_, bufferPixels(b), width_, height_, depth_);
+            putImageStrips(c_, window_, gc_, bufferPixels(b), width_, height_, depth_, area);
             return;
         }
         if (++serial_ == 0) serial_ = 1;  // 0 stands for "no completion"
         const std::uint32_t serial = serial_;
         idle_[b] = false;
         serials_[b] = serial;
-        const auto cookie = xcb_present_pixmap_checked(c_, window_, pixmaps_[b], serial, XCB_NONE, XCB_NONE, 0, 0,
+        xcb_xfixes_region_t update = XCB_NONE;
+        if (region_ != XCB_NONE && !area.empty()) {
+            const auto rects = serverRectangles(area);
+            xcb_xfixes_set_region(c_, region_, std::uint32_t(rects.size()), rects.data());
+            update = region_;
+        }
+        const auto cookie = xcb_present_pixmap_checked(c_, window_, pixmaps_[b], serial, XCB_NONE, update, 0, 0,
                                                        XCB_NONE, XCB_NONE, XCB_NONE, XCB_PRESENT_OPTION_NONE, 0, 0,
                                                        0, 0, nullptr);
         if (!succeeded(c_, cookie)) {
@@ -196,7 +240,7 @@ public:
             if (xcb_connection_has_error(c_)) return;
             imageFallback_ = true;
             gc_ = makeGc(c_, window_);
-            putImageStrips(c_, window_, gc_, bufferPixels(b), width_, height_, depth_);
+            putImageStrips(c_, window_, gc_, bufferPixels(b), width_, height_, depth_, {});
             return;
         }
         // Wait for this presentation's own completion; an earlier one's does not count.
@@ -316,6 +360,8 @@ private:
     xcb_special_event_t* special_ = nullptr;
     bool imageFallback_ = false;
     xcb_gcontext_t gc_ = XCB_NONE;
+    xcb_xfixes_region_t region_ = XCB_NONE;
+    BufferAges ages_;
 };
 
 // The MIT-SHM version when the server offers shared pixmaps and Present, else none.

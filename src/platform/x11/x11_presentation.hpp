@@ -5,6 +5,7 @@
 #include <xcb/xcb.h>
 
 #include <memory>
+#include <span>
 
 #include "platform/platform.hpp"
 
@@ -21,13 +22,14 @@ class X11Presentation {
 public:
     virtual ~X11Presentation() = default;
 
-    // The buffer for the next frame (the window's size, top row first); may wait for the server to
-    // release it. Valid until the next present().
+    // The buffer for the next frame (the window's size, top row first), with its age and the frame
+    // shown last; may wait for the server to release it. Valid until the next present().
     virtual FrameBuffer frame() = 0;
 
-    // Shows the buffer last returned by frame() and returns once the server has it on the window (or
-    // the connection is gone). Events that arrive meanwhile stay queued for the event loop.
-    virtual void present() = 0;
+    // Shows the buffer last returned by frame(), `area` of it (the window's pixels; the whole frame
+    // when empty), and returns once the server has it on the window (or the connection is gone).
+    // Events that arrive meanwhile stay queued for the event loop.
+    virtual void present(std::span<const PixelRect> area) = 0;
 
     virtual PresentationPath path() const = 0;
 

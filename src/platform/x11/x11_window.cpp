@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "platform/x11/x11_conversions.hpp"
 #include "platform/x11/x11_displays.hpp"
@@ -157,7 +158,7 @@ FrameBuffer X11Window::frame()
     return presentation_->frame();
 }
 
-void X11Window::present()
+void X11Window::present(std::span<const PixelRect> changed)
 {
     // A frame that cannot reach the server is not on the screen: the work that drew it has not
     // been done, and the loop ends.
@@ -171,7 +172,11 @@ void X11Window::present()
         lost();
         return;
     }
-    presentation_->present();
+    // Nothing changed still presents a pixel, so that the frame's completion is waited for as always.
+    static constexpr PixelRect ONE_PIXEL{0, 0, 1, 1};
+    presentation_->present(std::exchange(wholeWindow_, false) ? std::span<const PixelRect>()
+                           : changed.empty()                  ? std::span<const PixelRect>(&ONE_PIXEL, 1)
+                                                              : changed);
     if (lost()) return;
     // Events read while the frame went out tell whether the output changed before it was shown.
     if (!outputUnchangedAfter(loop_.holdQueuedEvents())) return;
@@ -237,6 +242,7 @@ bool X11Window::keepInPlace()
         changed = true;
     }
     if (changed || !onTop) raiseAndFocus();
+    if (changed) wholeWindow_ = true;
     return true;
 }
 
@@ -345,6 +351,7 @@ void X11Window::handleEvent(const xcb_generic_event_t& event, EventHandler& hand
     if (keyboard_.handleEvent(event)) return;
     switch (event.response_type & 0x7F) {
     case XCB_EXPOSE:
+        wholeWindow_ = true;
         loop_.requestPaint();
         break;
     case XCB_VISIBILITY_NOTIFY: {

@@ -34,7 +34,7 @@ public:
     X11Window& operator=(const X11Window&) = delete;
 
     FrameBuffer frame() override;
-    void present() override;
+    void present(std::span<const PixelRect> changed) override;
     void setNeedsDisplay() override;
     void setPointerVisible(bool visible) override;
 
@@ -68,6 +68,7 @@ private:
     bool xfixes_ = false;                     // XFixes 4 hides the pointer beside the blank cursor
     xcb_cursor_t blankCursor_ = XCB_NONE;
     int hidden_ = 0;                          // hides not yet undone, undone at destruction
+    bool wholeWindow_ = true;                 // the window lost its contents: the next frame goes whole
 };
 
 }  // namespace pp::x11

@@ -1,0 +1,84 @@
+// The screen after every change is byte for byte the frame a full redraw gives, although only what
+// changed is drawn and presented: the presenter's work driven in random order on a real X server, each
+// frame read back from the server by a second client and compared with a whole frame rendered afresh.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "app/geometry.hpp"
+#include "protocol/presenter.hpp"
+#include "render/frame_renderer.hpp"
+#include "x11_window_harness.hpp"
+#include "x_server.hpp"
+
+namespace pp::test {
+namespace {
+
+class DamageIdentityTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(DamageIdentityTest, EveryAnsweredFrameIsTheFullRedraw)
+{
+    const int depth = GetParam();
+    constexpr int W = 640, H = 400;
+    auto server = XServer::startXvfb({.width = W, .height = H, .depth = depth});
+    auto w = openWindow(server->display());
+    ASSERT_TRUE(w.window);
+    const PixelFormat format = depth == 30 ? PixelFormat::xrgb2101010 : PixelFormat::xrgb8888;
+    Presenter presenter(*w.window, *w.system, w.screen, patchGeometry({}, w.screen));
+
+    std::mt19937 random(depth);
+    int compared = 0;
+    runWhile(server->display(), w, presenter, [&] {
+        auto& loop = w.system->mainLoop();
+        for (int step = 0; step < 150; ++step) {
+            PatchView view(1);
+            int bits = 8;
+            loop.runOnMain([&] {
+                auto level = [&] { return double(random() % 1021) / 4; };
+                switch (random() % 7) {
+                case 0:
+                case 1:
+                    presenter.setRgb({level(), level(), level()});
+                    break;
+                case 2:
+                case 3:
+                    // Fractions past 0 and 1 clamp: the patch reaches across edges and into corners.
+                    presenter.moveTo(double(int(random() % 140) - 20) / 100, double(int(random() % 140) - 20) / 100);
+                    break;
+                case 4:
+                    presenter.setMark(!presenter.view().mark);
+                    break;
+                case 5:
+                    presenter.setCaption(random() % 2 ? "" : "patch " + std::to_string(step) + " of 150");
+                    break;
+                default: {
+                    static const char* const MODES[] = {"flat", "dither", "deep"};
+                    presenter.setMode(MODES[random() % 3]);
+                    break;
+                }
+                }
+                if (random() % 9 == 0) presenter.setSurround({level(), level(), level()});
+                view = presenter.view();
+                bits = view.mode == "deep" ? 16 : 8;
+            });
+            const RootImage shown = readRoot(server->display(), 0, 0, W, H);
+            FrameRenderer fresh;
+            fresh.setSurfaceBits(bits);
+            std::vector<std::uint32_t> whole(std::size_t(W) * H);
+            fresh.render(view, {whole.data(), W, H, W, format});
+            const std::uint32_t mask = depth == 30 ? 0x3FFFFFFFu : 0x00FFFFFFu;
+            int wrong = 0;
+            for (std::size_t i = 0; i < whole.size(); ++i) wrong += (shown.pixels[i] & mask) != (whole[i] & mask);
+            EXPECT_EQ(wrong, 0) << "step " << step;
+            if (wrong) break;
+            ++compared;
+        }
+    });
+    EXPECT_EQ(compared, 150);
+}
+
+INSTANTIATE_TEST_SUITE_P(Depths, DamageIdentityTest, ::testing::Values(24, 30));
+
+}  // namespace
+}  // namespace pp::test
