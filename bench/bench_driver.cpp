@@ -1,6 +1,7 @@
 // Drives the real presenter under Xvfb and measures what the performance goals name: the "rgb" round
-// trip per mode beside a bare client presenting the same frames, start-up to "ready", peak resident
-// memory. Prints a table and writes the figures as JSON.
+// trip (a colour change, the patch in place) and the "move" round trip per mode beside a bare client
+// presenting whole frames, start-up to "ready", peak resident memory. Prints a table and writes the
+// figures as JSON.
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -49,9 +51,10 @@ double peakResidentMiB(pid_t pid)
     return 0;
 }
 
-std::vector<double> referenceTimes(const XServer& server, const char* how, int frames)
+std::vector<double> referenceTimes(const XServer& server, const char* how, int frames, const std::string& region = "")
 {
-    std::istringstream words(server.output(std::string(PP_REFERENCE_PATH) + " " + how + " " + std::to_string(frames)));
+    std::istringstream words(
+        server.output(std::string(PP_REFERENCE_PATH) + " " + how + " " + std::to_string(frames) + " " + region));
     std::vector<double> times;
     for (double t; words >> t;) times.push_back(t / 1000.0);
     // The first frames set up the server's side; leave them out as the presenter's warm-up is.
@@ -82,18 +85,29 @@ double deepFrameMs(int width, int height, pp::PixelFormat format)
     return percentiles(times).median;
 }
 
-// Median "rgb" round trip of `count` commands (after ten for warm-up), or a negative value on a bad reply.
-double rgbMedianMs(ChildProcess& presenter, int count)
+// The round trips of `count` commands made by `line(i)` (after ten for warm-up), or none when a reply
+// does not begin with `answer`.
+template <typename Line>
+std::optional<Percentiles> roundTrips(ChildProcess& presenter, int count, const std::string& answer, Line line)
 {
     std::vector<double> times;
     for (int i = 0; i < count + 10; ++i) {
+        const std::string command = line(i);
         const auto sent = Clock::now();
-        presenter.write("rgb " + std::to_string(100 + i % 50) + ".25 64 10\n");
+        presenter.write(command);
         const auto reply = presenter.readLine();
-        if (!reply || reply->rfind("painted ", 0) != 0) return -1;
+        if (!reply || reply->rfind(answer, 0) != 0) return std::nullopt;
         if (i >= 10) times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
     }
-    return percentiles(times).median;
+    return percentiles(times);
+}
+
+// Median "rgb" round trip, or a negative value on a bad reply.
+double rgbMedianMs(ChildProcess& presenter, int count)
+{
+    const auto times = roundTrips(presenter, count, "painted ",
+                                  [](int i) { return "rgb " + std::to_string(100 + i % 50) + ".25 64 10\n"; });
+    return times ? times->median : -1;
 }
 
 // A 50 MB caption: the time to its answer, the peak memory after it, and the "rgb" round trip with it
@@ -128,8 +142,8 @@ int main(int argc, char** argv)
     const std::string jsonPath = argc > 2 ? argv[2] : "bench.json";
     nlohmann::ordered_json report = nlohmann::ordered_json::array();
 
-    std::printf("%-10s %-5s %-7s %9s %9s %9s %10s %10s %8s %8s\n", "size", "depth", "mode", "median", "p90", "p99",
-                "present", "upload", "/present", "/upload");
+    std::printf("%-10s %-5s %-7s %-5s %9s %9s %9s %10s %8s\n", "size", "depth", "mode", "what", "median", "p90",
+                "p99", "present", "/present");
     for (auto [w, h] : {std::pair{1920, 1080}, std::pair{3840, 2160}}) {
         for (int depth : {24, 30}) {
             auto server = XServer::startXvfb({.width = w, .height = h, .depth = depth, .fakeScreenFps = 600});
@@ -148,22 +162,19 @@ int main(int argc, char** argv)
             for (const char* mode : {"flat", "dither", "deep"}) {
                 presenter.write(std::string("mode ") + mode + "\n");
                 presenter.readLine();
-                std::vector<double> times;
-                for (int i = 0; i < commands + 10; ++i) {
-                    const std::string line = "rgb " + std::to_string(100 + i % 50) + ".25 64 10\n";
-                    const auto sent = Clock::now();
-                    presenter.write(line);
-                    const auto reply = presenter.readLine();
-                    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - sent).count();
-                    if (!reply || reply->rfind("painted ", 0) != 0) {
-                        std::printf("%s depth %d %s: bad reply\n", size.c_str(), depth, mode);
-                        return 1;
-                    }
-                    if (i >= 10) times.push_back(ms);
+                // "rgb": a new colour where the patch is; "move": the patch to and fro, colour unchanged.
+                const auto rgb = roundTrips(presenter, commands, "painted ", [](int i) {
+                    return "rgb " + std::to_string(100 + i % 50) + ".25 64 10\n";
+                });
+                const auto move = roundTrips(presenter, commands, "moved", [](int i) {
+                    return i % 2 ? std::string("move 0.3 0.4\n") : std::string("move 0.6 0.55\n");
+                });
+                if (!rgb || !move) {
+                    std::printf("%s depth %d %s: bad reply\n", size.c_str(), depth, mode);
+                    return 1;
                 }
-                caseReport[mode] = {{"median_ms", percentiles(times).median},
-                                    {"p90_ms", percentiles(times).p90},
-                                    {"p99_ms", percentiles(times).p99}};
+                caseReport[mode] = {{"median_ms", rgb->median}, {"p90_ms", rgb->p90}, {"p99_ms", rgb->p99},
+                                    {"move", {{"median_ms", move->median}, {"p90_ms", move->p90}, {"p99_ms", move->p99}}}};
             }
             caseReport["deep_frame_render_ms"] =
                 deepFrameMs(w, h, depth == 30 ? pp::PixelFormat::xrgb2101010 : pp::PixelFormat::xrgb8888);
@@ -182,18 +193,25 @@ int main(int argc, char** argv)
             presenter.wait();
 
             const auto present = percentiles(referenceTimes(*server, "present", commands + 10));
+            const auto region = percentiles(referenceTimes(*server, "present", commands + 10, "256 256"));
             const auto upload = percentiles(referenceTimes(*server, "upload", commands + 10));
             caseReport["reference_present"] = {{"median_ms", present.median}, {"p90_ms", present.p90}};
+            caseReport["reference_present_256"] = {{"median_ms", region.median}, {"p90_ms", region.p90}};
             caseReport["reference_upload"] = {{"median_ms", upload.median}, {"p90_ms", upload.p90}};
+            auto ratio = [&](double ms) { return present.median > 0 ? ms / present.median : 0; };
             for (const char* mode : {"flat", "dither", "deep"}) {
-                const double median = caseReport[mode]["median_ms"];
-                caseReport[mode]["ratio_to_present"] = present.median > 0 ? median / present.median : 0;
-                caseReport[mode]["ratio_to_upload"] = upload.median > 0 ? median / upload.median : 0;
-                std::printf("%-10s %-5d %-7s %8.2fms %8.2fms %8.2fms %8.2fms %8.2fms %8.2f %8.2f\n", size.c_str(),
-                            depth, mode, median, double(caseReport[mode]["p90_ms"]), double(caseReport[mode]["p99_ms"]),
-                            present.median, upload.median, double(caseReport[mode]["ratio_to_present"]),
-                            double(caseReport[mode]["ratio_to_upload"]));
+                auto& row = caseReport[mode];
+                row["ratio_to_present"] = ratio(row["median_ms"]);
+                row["move"]["ratio_to_present"] = ratio(row["move"]["median_ms"]);
+                for (const auto& [what, r] : {std::pair{"rgb", row}, std::pair{"move", row["move"]}}) {
+                    std::printf("%-10s %-5d %-7s %-5s %8.2fms %8.2fms %8.2fms %8.2fms %8.2f\n", size.c_str(), depth,
+                                mode, what, double(r["median_ms"]), double(r["p90_ms"]), double(r["p99_ms"]),
+                                present.median, double(r["ratio_to_present"]));
+                }
             }
+            std::printf("%-10s %-5d bare client: full-frame Present %.2f ms, 256 x 256 region %.2f ms, "
+                        "MIT-SHM upload %.2f ms (drawing not timed)\n",
+                        size.c_str(), depth, present.median, region.median, upload.median);
             std::printf("%-10s %-5d start-up %.1f ms, peak resident %.1f MiB (one frame buffer %.1f MiB), "
                         "deep frame render %.2f ms\n",
                         size.c_str(), depth, startupMs, double(caseReport["peak_rss_mib"]),

@@ -1,12 +1,15 @@
 // A bare X client that shows full frames the way the presenter does, as the yardstick for its round
 // trip: "present" draws each frame into a shared-memory pixmap, presents it with the Present extension
-// and waits for completion; "upload" only puts the frame with MIT-SHM and makes a round trip.
+// and waits for completion; "upload" only puts the frame with MIT-SHM and makes a round trip. Only the
+// showing is timed, not the drawing. With a size (present W H) only a W x H update region in the middle
+// of the frame is presented.
 // Prints one line: the per-frame times in microseconds, space-separated.
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <xcb/present.h>
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
+#include <xcb/xfixes.h>
 
 #include <algorithm>
 #include <chrono>
@@ -29,7 +32,7 @@ void release(T* reply)
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::printf("usage: present-reference present|upload FRAMES\n");
+        std::printf("usage: present-reference present|upload FRAMES [WIDTH HEIGHT]\n");
         return 2;
     }
     const bool present = std::strcmp(argv[1], "present") == 0;
@@ -66,16 +69,25 @@ int main(int argc, char** argv)
     const xcb_query_extension_reply_t* presentExt = xcb_get_extension_data(c, &xcb_present_id);
     const xcb_present_event_t eid = xcb_generate_id(c);
     xcb_present_select_input(c, eid, window, XCB_PRESENT_EVENT_MASK_COMPLETE_NOTIFY);
+    xcb_xfixes_region_t update = XCB_NONE;
+    if (argc >= 5) {
+        const int w = std::clamp(std::atoi(argv[3]), 1, width), h = std::clamp(std::atoi(argv[4]), 1, height);
+        release(xcb_xfixes_query_version_reply(c, xcb_xfixes_query_version(c, 4, 0), nullptr));
+        const xcb_rectangle_t rect{static_cast<std::int16_t>((width - w) / 2), static_cast<std::int16_t>((height - h) / 2),
+                                   static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(h)};
+        update = xcb_generate_id(c);
+        xcb_xfixes_create_region(c, update, 1, &rect);
+    }
     release(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
 
     std::vector<double> times;
     for (int i = 0; i < frames; ++i) {
-        const auto start = std::chrono::steady_clock::now();
         const std::uint32_t colour = (i & 1) ? 0x00808080u : 0x00404040u;
         std::fill_n(pixels, static_cast<std::size_t>(width) * height, colour);
+        const auto start = std::chrono::steady_clock::now();
         if (present) {
             const std::uint32_t serial = static_cast<std::uint32_t>(i + 1);
-            xcb_present_pixmap(c, window, pixmap, serial, XCB_NONE, XCB_NONE, 0, 0, XCB_NONE, XCB_NONE, XCB_NONE,
+            xcb_present_pixmap(c, window, pixmap, serial, XCB_NONE, update, 0, 0, XCB_NONE, XCB_NONE, XCB_NONE,
                                XCB_PRESENT_OPTION_NONE, 0, 0, 0, 0, nullptr);
             xcb_flush(c);
             for (bool done = false; !done;) {

@@ -241,8 +241,11 @@ bool X11Window::keepInPlace()
         xcb_map_window(c, window_);
         changed = true;
     }
-    if (changed || !onTop) raiseAndFocus();
-    if (changed) wholeWindow_ = true;
+    // What was covered or unmapped shows garbage until the next frame presents the whole window.
+    if (changed || !onTop) {
+        raiseAndFocus();
+        wholeWindow_ = true;
+    }
     return true;
 }
 
@@ -357,6 +360,7 @@ void X11Window::handleEvent(const xcb_generic_event_t& event, EventHandler& hand
     case XCB_VISIBILITY_NOTIFY: {
         const auto& e = reinterpret_cast<const xcb_visibility_notify_event_t&>(event);
         if (e.window == window_ && e.state != XCB_VISIBILITY_UNOBSCURED) {
+            wholeWindow_ = true;
             const std::uint32_t above = XCB_STACK_MODE_ABOVE;
             xcb_configure_window(connection_, window_, XCB_CONFIG_WINDOW_STACK_MODE, &above);
         }

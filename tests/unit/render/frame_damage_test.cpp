@@ -55,10 +55,10 @@ INSTANTIATE_TEST_SUITE_P(
         RegionCase{"apart stays apart", {{0, 0, 10, 10}, {20, 0, 10, 10}}, {{0, 0, 10, 10}, {20, 0, 10, 10}}},
         RegionCase{"touching edges join", {{0, 0, 10, 10}, {10, 0, 10, 10}}, {{0, 0, 20, 10}}},
         RegionCase{"overlap joins into the bounding box", {{0, 0, 10, 10}, {5, 5, 10, 10}}, {{0, 0, 15, 15}}},
-        RegionCase{"a join that reaches a third takes it in", {{0, 0, 4, 4}, {20, 20, 4, 4}, {2, 2, 20, 2}},
-                   {{0, 0, 24, 24}}},
+        RegionCase{"a join that reaches a third takes it in", {{0, 0, 4, 12}, {10, 10, 4, 4}, {2, 0, 10, 2}},
+                   {{0, 0, 14, 14}}},
         RegionCase{"far out coordinates do not overflow",
-                   {{2147483000, 0, 2000, 5}, {-2147483000, 0, 2147483000, 5}},
+                   {{2147483000, 0, 2000, 5}, {-2147483000, 0, 2147483000, 5}, {-2147483000, 0, 2147483100, 5}},
                    {{0, 0, 100, 5}}}),
     [](const auto& info) { return "case" + std::to_string(info.index); });
 
