@@ -1,4 +1,5 @@
-// Frame render time for each mode, screen size and screen format, beside a bare fill of the same frame.
+// Frame render time for each mode, screen size and screen format, beside a bare fill of the same frame;
+// and the time of the frames that follow a colour change or a move, drawn over the one before.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -54,6 +55,32 @@ void renderFrame(benchmark::State& state, Size s, std::string mode, pp::PixelFor
     }
 }
 
+// A frame drawn over the one before it, as the window's buffer holds it: a new colour where the patch
+// is ("rgb"), or the patch moved to and fro ("move"). The patch is half the screen's height, the size
+// on a screen that reports no physical size.
+void renderChange(benchmark::State& state, Size s, std::string mode, bool move)
+{
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(s.width) * s.height);
+    pp::FrameBuffer target{pixels.data(), s.width, s.height, s.width, pp::PixelFormat::xrgb8888};
+    pp::FrameRenderer renderer;
+    renderer.setSurfaceBits(mode == "deep" ? 16 : 8);
+    pp::PatchView view = benchView(s, mode, false);
+    const double side = s.height / 2.0;
+    view.patch = {s.width / 2.0 - side / 2, s.height / 2.0 - side / 2, side, side};
+    renderer.render(view, target);
+    target.age = 1;
+    int frame = 0;
+    for (auto _ : state) {
+        if (move) {
+            view.patch.x = s.width / 2.0 - side / 2 + (++frame % 2 ? 300 : -300);
+        } else {
+            view.rgb[0] = 127.25 + (++frame % 2);
+        }
+        benchmark::DoNotOptimize(renderer.render(view, target).data());
+        benchmark::ClobberMemory();
+    }
+}
+
 // A bare loop writing every pixel of the frame once, for scale.
 void fillFrame(benchmark::State& state, Size s)
 {
@@ -72,6 +99,11 @@ int registerAll()
         const std::string size = std::to_string(s.width) + "x" + std::to_string(s.height);
         benchmark::RegisterBenchmark(("fill_loop/" + size).c_str(), fillFrame, s)->Unit(benchmark::kMillisecond);
         for (const char* mode : MODES) {
+            for (bool move : {false, true}) {
+                const std::string name = std::string(move ? "move/" : "rgb/") + mode + "/" + size;
+                benchmark::RegisterBenchmark(name.c_str(), renderChange, s, std::string(mode), move)
+                    ->Unit(benchmark::kMillisecond);
+            }
             for (auto format : {pp::PixelFormat::xrgb8888, pp::PixelFormat::xrgb2101010}) {
                 for (bool overlays : {false, true}) {
                     const std::string name = std::string("frame/") + mode + "/" + formatName(format) + "/" + size

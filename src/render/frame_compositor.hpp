@@ -40,6 +40,7 @@ private:
                      int surfaceBits, const PixelRect& area);
 
     std::vector<Rgb16> row_;
+    std::vector<std::uint32_t> background_;
     std::vector<std::pair<int, int>> runs_;
 };
 
