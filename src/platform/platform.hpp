@@ -108,6 +108,9 @@ struct FrameBuffer {
                                       // presented before it, and so on; 0 nothing known (drawn whole)
     const std::uint32_t* shown = nullptr;  // the frame last presented, in another buffer of the same
                                            // size, stride and format, for copying from; or none
+    bool blank = false;               // every pixel holds 0, and the window shows 0 wherever the frame
+                                      // presented from this buffer leaves it unchanged (a window's first
+                                      // frame, in fresh memory)
 };
 
 // The whole of `frame` as one rectangle.

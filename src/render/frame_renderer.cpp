@@ -180,8 +180,13 @@ std::span<const PixelRect> FrameRenderer::render(const PatchView& view, const Fr
     // What the buffer lacks: the changes of the frames presented since it was last drawn.
     const auto age = static_cast<std::size_t>(std::max(target.age, 0));
     const bool whole = !sameFrame || age == 0 || age - 1 > s.history.size();
+    // A blank buffer holds a surround of pixel value 0 already: only the shapes are drawn, and the
+    // frame differs from the blank one only where they are.
+    const bool onBlank = whole && target.blank && (screenPixel(key.surround, s.bits, target.format) | target.padding) == 0;
     s.drawn.clear();
-    if (!whole) {
+    if (onBlank) {
+        for (const CoverageMask* m : std::array<const CoverageMask*, 4>{&s.hint.mask, &caption, &s.patch.mask, &s.mark.mask}) s.drawn.add(boxOf(*m), w, h);
+    } else if (!whole) {
         PixelRegion stale;
         for (std::size_t i = 0; i + 1 < age; ++i) stale.add(s.history[i], w, h);
         if (target.shown && target.shown != target.pixels) {
@@ -211,8 +216,13 @@ std::span<const PixelRect> FrameRenderer::render(const PatchView& view, const Fr
     s.compositor.compose(target, key.surround, layers, s.bits, s.drawn.rects());
 
     // A frame drawn whole may differ anywhere from the one before it.
-    const auto& difference = sameFrame ? s.changed.rects() : s.drawn.rects();
-    s.history.emplace_front(difference.begin(), difference.end());
+    const auto& difference = sameFrame && !onBlank ? s.changed.rects() : s.drawn.rects();
+    // After a blank frame no older buffer holds anything still shown.
+    if (onBlank) {
+        s.history.push_front({wholeFrame(target)});
+    } else {
+        s.history.emplace_front(difference.begin(), difference.end());
+    }
     if (s.history.size() > HISTORY) s.history.pop_back();
     s.frame = key;
     s.result.assign(difference.begin(), difference.end());

@@ -114,6 +114,7 @@ public:
     {
         FrameBuffer frame{pixels_.data(), width_, height_, width_, format_};
         frame.age = ages_.age(pixels_.data());
+        frame.blank = !presented_;
         return frame;
     }
 
@@ -121,6 +122,7 @@ public:
     {
         putImageStrips(c_, window_, gc_, pixels_.data(), width_, height_, depth_, area);
         ages_.presented(pixels_.data());
+        presented_ = true;
     }
 
     PresentationPath path() const override { return PresentationPath::putImage; }
@@ -135,6 +137,7 @@ private:
     std::vector<std::uint32_t> pixels_;
     xcb_gcontext_t gc_;
     BufferAges ages_;
+    bool presented_ = false;
 };
 
 // Two shared-memory pixmaps, presented in turn. A pixmap is drawn into only once the server has said
@@ -205,6 +208,7 @@ public:
         if (current_ < 0) current_ = idleBuffer();
         FrameBuffer frame{bufferPixels(current_), width_, height_, width_, format_};
         frame.age = ages_.age(frame.pixels);
+        frame.blank = !presented_;  // the memory is fresh, and zero, until a frame is drawn into it
         // The other buffer, when it holds the frame on the screen, brings this one up to date.
         if (ages_.age(bufferPixels(1 - current_)) == 1) frame.shown = bufferPixels(1 - current_);
         return frame;
@@ -217,6 +221,7 @@ public:
         current_ = -1;
         last_ = b;
         ages_.presented(bufferPixels(b));
+        presented_ = true;
         if (imageFallback_) {
             putImageStrips(c_, window_, gc_, bufferPixels(b), width_, height_, depth_, area);
             return;
@@ -362,6 +367,7 @@ private:
     xcb_gcontext_t gc_ = XCB_NONE;
     xcb_xfixes_region_t region_ = XCB_NONE;
     BufferAges ages_;
+    bool presented_ = false;
 };
 
 // The MIT-SHM version when the server offers shared pixmaps and Present, else none.

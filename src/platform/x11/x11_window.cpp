@@ -149,13 +149,16 @@ X11Window::~X11Window()
     presentation_.reset();
     while (hidden_ > 0) showPointer();
     if (blankCursor_ != XCB_NONE) xcb_free_cursor(connection_, blankCursor_);
+    if (clearGc_ != XCB_NONE) xcb_free_gc(connection_, clearGc_);
     xcb_destroy_window(connection_, window_);
     xcb_flush(connection_);
 }
 
 FrameBuffer X11Window::frame()
 {
-    return presentation_->frame();
+    const FrameBuffer frame = presentation_->frame();
+    blankFrame_ = frame.blank;
+    return frame;
 }
 
 void X11Window::present(std::span<const PixelRect> changed)
@@ -171,6 +174,18 @@ void X11Window::present(std::span<const PixelRect> changed)
     if (!keepInPlace()) {
         lost();
         return;
+    }
+    // A frame drawn on a blank buffer is the window cleared to 0 and what the frame changed: the
+    // server fills the rest, nothing of it is copied.
+    if (std::exchange(blankFrame_, false)) {
+        const std::uint32_t zero = 0;
+        if (clearGc_ == XCB_NONE) {
+            clearGc_ = xcb_generate_id(connection_);
+            xcb_create_gc(connection_, clearGc_, window_, XCB_GC_FOREGROUND, &zero);
+        }
+        const xcb_rectangle_t all{0, 0, std::uint16_t(width_), std::uint16_t(height_)};
+        xcb_poly_fill_rectangle(connection_, window_, clearGc_, 1, &all);
+        wholeWindow_ = false;
     }
     // Nothing changed still presents a pixel, so that the frame's completion is waited for as always.
     static constexpr PixelRect ONE_PIXEL{0, 0, 1, 1};

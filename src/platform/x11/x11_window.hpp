@@ -69,6 +69,8 @@ private:
     xcb_cursor_t blankCursor_ = XCB_NONE;
     int hidden_ = 0;                          // hides not yet undone, undone at destruction
     bool wholeWindow_ = true;                 // the window lost its contents: the next frame goes whole
+    bool blankFrame_ = false;                 // frame() gave a blank buffer
+    xcb_gcontext_t clearGc_ = XCB_NONE;       // fills with pixel 0
 };
 
 }  // namespace pp::x11

@@ -262,5 +262,46 @@ TEST(FrameDamage, AColourChangeTouchesOnlyThePatchAndNothingChangedTouchesNothin
     EXPECT_EQ(draw(), std::vector<PixelRect>{(PixelRect{0, 0, W, H})});
 }
 
+// A blank buffer: only the shapes are drawn, what is returned covers every pixel that is not 0, and
+// the buffer is the full redraw; with a surround that is not 0 the frame is drawn and returned whole.
+TEST(FrameDamage, ABlankBufferGetsOnlyTheShapesWhenTheSurroundIsZero)
+{
+    constexpr int W = 300, H = 200;
+    struct Case {
+        std::array<double, 3> surround;
+        std::uint32_t padding;
+        bool whole;
+    };
+    for (const Case& c : {Case{{0, 0, 0}, 0, false}, Case{{0, 0, 1}, 0, true}, Case{{0, 0, 0}, 0xFF000000u, true}}) {
+        PatchView view(2);
+        view.patch = {40, 30, 50, 50};
+        view.surround = c.surround;
+        view.mark = true;
+        view.caption = "patch 1 of 9";
+        view.rgb = {200, 10.5, 3};
+        std::vector<std::uint32_t> blank(std::size_t(W) * H, 0), whole(blank.size(), 0x77777777);
+        FrameBuffer target{blank.data(), W, H, W, PixelFormat::xrgb8888, 1, c.padding};
+        target.blank = true;
+        FrameRenderer renderer, fresh;
+        PixelRegion changed;
+        changed.add(renderer.render(view, target), W, H);
+        fresh.render(view, {whole.data(), W, H, W, PixelFormat::xrgb8888, 1, c.padding});
+        EXPECT_EQ(blank, whole);
+        EXPECT_EQ(changed.area() == W * H, c.whole);
+        int uncovered = 0;
+        for (int y = 0; y < H; ++y) {
+            for (int x = 0; x < W; ++x) uncovered += blank[std::size_t(y) * W + x] != 0 && !inside(changed, x, y);
+        }
+        EXPECT_EQ(uncovered, 0);
+        // The next frame over it still is the full redraw.
+        target.blank = false;
+        target.age = 1;
+        view.rgb = {1, 2, 3};
+        renderer.render(view, target);
+        fresh.render(view, {whole.data(), W, H, W, PixelFormat::xrgb8888, 1, c.padding});
+        EXPECT_EQ(blank, whole);
+    }
+}
+
 }  // namespace
 }  // namespace pp
