@@ -178,7 +178,9 @@ X11Displays::Pass X11Displays::readPass(std::optional<std::uint32_t> asked, std:
     xcb_connection_t* c = connection_;
     Pass pass;
 
-    // Stage one: what needs nothing but the root window and the asked output's number.
+    // Stage one: what needs nothing but the root window and the asked output's number. The root
+    // window's profile is asked for now, though only the main screen may fall back on it, to spare a
+    // round trip once the main screen is known.
     const auto resourcesCookie = xcb_randr_get_screen_resources_current(c, root_->root);
     const auto primaryCookie = xcb_randr_get_output_primary(c, root_->root);
     OutputPropertyRequest outputProfile;
