@@ -29,6 +29,8 @@ double quantile(std::vector<double>& times, double q)
     return times[std::min(times.size() - 1, static_cast<std::size_t>(q * double(times.size() - 1) + 0.5))];
 }
 
+// The "info" round trip on a server with `outputs` outputs driven: median and 90th percentile over
+// `commands` requests after the warm-up, or an "error" member when the presenter does not answer.
 nlohmann::ordered_json infoCase(int outputs, int commands)
 {
     nlohmann::ordered_json result = {{"outputs", outputs}};
