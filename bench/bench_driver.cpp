@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "child_process.hpp"
+#include "info_bench.hpp"
 #include "render/frame_renderer.hpp"
 #include "x_server.hpp"
 
@@ -219,6 +220,7 @@ int main(int argc, char** argv)
             report.push_back(caseReport);
         }
     }
+    report.push_back({{"info", infoBench(commands)}});
     std::ofstream(jsonPath) << report.dump(2) << "\n";
     std::printf("figures written to %s\n", jsonPath.c_str());
     return 0;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "app/geometry.hpp"
 #include "app/options.hpp"
@@ -37,7 +38,9 @@ struct Feeder {
 {
     // The status report names the display's profile afresh each time it is built.
     pp::ColourManagement* colour = pp::connectColourManagement().release();
-    auto profile = [&system, colour, screen] { return pp::profileName(system, colour, screen); };
+    auto profile = [colour, screen](const std::vector<std::uint8_t>& advertised) {
+        return pp::profileName(advertised, colour, screen);
+    };
 
     std::unique_ptr<pp::Window> window = system.createWindow(screen);
     if (!window) {

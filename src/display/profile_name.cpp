@@ -6,7 +6,12 @@ namespace pp {
 
 std::string profileName(Displays& displays, ColourManagement* colour, const Screen& screen)
 {
-    if (auto description = profileDescription(displays.advertisedProfile(screen.number))) return *description;
+    return profileName(displays.advertisedProfile(screen.number), colour, screen);
+}
+
+std::string profileName(const std::vector<std::uint8_t>& advertised, ColourManagement* colour, const Screen& screen)
+{
+    if (auto description = profileDescription(advertised)) return *description;
     if (!colour) return "";
     const auto deviceId = colour->displayUUID(screen);
     if (!deviceId) return "";

@@ -12,4 +12,7 @@ namespace pp {
 // An advertised profile that cannot be read, or has no description, counts as none.
 std::string profileName(Displays& displays, ColourManagement* colour, const Screen& screen);
 
+// The same from the bytes of the advertised profile already read (empty for none).
+std::string profileName(const std::vector<std::uint8_t>& advertised, ColourManagement* colour, const Screen& screen);
+
 }  // namespace pp

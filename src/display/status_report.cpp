@@ -55,22 +55,12 @@ JsonObject channel(const std::vector<float>& entries, std::size_t count)
     return values;
 }
 
-JsonObject gammaMember(Displays& displays, std::uint32_t number)
+JsonObject gammaMember(const TransferTable& table)
 {
-    const TransferTable table = displays.transferTable(number, GAMMA_TABLE_CAPACITY);
     // The three channels keep one length, even if the platform gave unequal ones.
     const std::size_t count =
         std::min({table.red.size(), table.green.size(), table.blue.size(), GAMMA_TABLE_CAPACITY});
     return JsonObject::array({channel(table.red, count), channel(table.green, count), channel(table.blue, count)});
-}
-
-// The screen as the platform describes it now, or as it was chosen when it is no longer listed.
-Screen currentScreen(const Screen& chosen, Displays& displays)
-{
-    for (auto& screen : displays.screens()) {
-        if (screen.number == chosen.number) return screen;
-    }
-    return chosen;
 }
 
 }  // namespace
@@ -78,7 +68,14 @@ Screen currentScreen(const Screen& chosen, Displays& displays)
 std::string info(const Screen& screen, const Geometry& geometry, const PatchView& view, Displays& displays,
                  std::string_view profile)
 {
-    const Screen current = currentScreen(screen, displays);
+    return info(screen, geometry, view, displays.displayReading(screen.number, GAMMA_TABLE_CAPACITY), profile);
+}
+
+std::string info(const Screen& screen, const Geometry& geometry, const PatchView& view,
+                 const DisplayReading& reading, std::string_view profile)
+{
+    // The screen as the platform describes it now, or as it was chosen when it is no longer listed.
+    const Screen& current = reading.screen ? *reading.screen : screen;
     const double ppmm = geometry.ppmm;
     // The patch size computed back from points; the requested size stands in if the scale is degenerate.
     const double patchWidth = finiteOr(geometry.pw / ppmm, entry(geometry.size, 0));
@@ -96,7 +93,7 @@ std::string info(const Screen& screen, const Geometry& geometry, const PatchView
     report["profile"] = std::string(profile);
     report["surround"] = "black, the whole screen";
     report["paint"] = view.mode;
-    report["gamma_table"] = gammaMember(displays, screen.number);
+    report["gamma_table"] = gammaMember(reading.transfer);
     return jsonText(report);
 }
 

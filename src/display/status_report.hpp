@@ -20,4 +20,9 @@ inline constexpr std::size_t GAMMA_TABLE_CAPACITY = 256;
 std::string info(const Screen& screen, const Geometry& geometry, const PatchView& view, Displays& displays,
                  std::string_view profile = "");
 
+// The same report from a reading of the display already made (Displays::displayReading with
+// GAMMA_TABLE_CAPACITY): the chosen screen's values stand when the reading no longer lists it.
+std::string info(const Screen& screen, const Geometry& geometry, const PatchView& view,
+                 const DisplayReading& reading, std::string_view profile = "");
+
 }  // namespace pp

@@ -59,6 +59,13 @@ struct TransferTable {
     std::vector<float> blue;
 };
 
+// One display as the status report reads it, every value from the same reading of the window system.
+struct DisplayReading {
+    std::optional<Screen> screen;                 // the display as screens() lists it; none when not listed
+    TransferTable transfer;                       // as transferTable() gives it
+    std::vector<std::uint8_t> advertisedProfile;  // as advertisedProfile() gives it
+};
+
 // Screen and display queries. Every call reads the window system afresh.
 // Thread: any one thread at a time (start-up calls them on the main thread before other threads exist;
 // later only main-thread work calls them). Never blocks for long.
@@ -78,6 +85,23 @@ public:
 
     // The bytes of the ICC profile the window system advertises for the display, or empty.
     virtual std::vector<std::uint8_t> advertisedProfile(std::uint32_t number) = 0;
+
+    // The display `number` as screens() lists it, its transfer table sampled to `capacity` and its
+    // advertised profile: what those three calls give, read afresh together, so that a window system
+    // can gather them in fewer exchanges with its server than the three calls one after another.
+    virtual DisplayReading displayReading(std::uint32_t number, std::size_t capacity)
+    {
+        DisplayReading reading;
+        for (auto& screen : screens()) {
+            if (screen.number == number) {
+                reading.screen = std::move(screen);
+                break;
+            }
+        }
+        reading.transfer = transferTable(number, capacity);
+        reading.advertisedProfile = advertisedProfile(number);
+        return reading;
+    }
 };
 
 // Where a frame is drawn: a buffer of 32-bit pixels in the screen's format, top row first.

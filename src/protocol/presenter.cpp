@@ -155,7 +155,9 @@ void Presenter::showPicture(const Picture& picture)
 
 std::string Presenter::report()
 {
-    return info(screen_, geometry_, view_, displays_, profileName_ ? profileName_() : std::string());
+    const DisplayReading reading = displays_.displayReading(screen_.number, GAMMA_TABLE_CAPACITY);
+    return info(screen_, geometry_, view_, reading,
+                profileName_ ? profileName_(reading.advertisedProfile) : std::string());
 }
 
 }  // namespace pp

@@ -18,8 +18,10 @@
 
 namespace pp {
 
-// Gives the name of the display's colour profile, read afresh for each status report; "" for none.
-using ProfileName = std::function<std::string()>;
+// Gives the name of the display's colour profile for each status report, from the profile the window
+// system advertises for the display (read with the report; empty for none) or else from colour
+// management; "" for none.
+using ProfileName = std::function<std::string(const std::vector<std::uint8_t>& advertised)>;
 
 // Main thread only: every member is called by the event loop or by work handed over to it. Owns the
 // view (its patch starts at the geometry's start-up rectangle) and the renderer; `window` and
@@ -52,7 +54,7 @@ public:
     // from now on), and the mode the one that shows its colours most exactly on this screen: "deep" on a
     // screen of 10 bits per sample or more, else "dither".
     void showPicture(const Picture& picture);
-    // The status report text.
+    // The status report text, from one reading of the display.
     std::string report();
     // When the window system reported the last frame shown (seconds since 1970), if it tells.
     std::optional<double> presentedAt() const { return window_.presentedAt(); }

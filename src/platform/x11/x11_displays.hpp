@@ -3,6 +3,8 @@
 
 #include <xcb/xcb.h>
 
+#include <optional>
+
 #include "platform/platform.hpp"
 
 namespace pp::x11 {
@@ -18,6 +20,8 @@ std::string edidMonitorName(const std::vector<std::uint8_t>& edid);
 std::vector<float> sampledRamp(const std::uint16_t* ramp, std::size_t size, std::size_t capacity);
 
 // Screens are the connected RandR outputs driven by a CRTC, in the order of the screen resources.
+// A query sends all its requests of one stage together and collects their replies after, so it costs
+// a few round trips to the server however many outputs there are.
 class X11Displays : public virtual Displays {
 public:
     // Does not take ownership of `connection`.
@@ -27,16 +31,40 @@ public:
     std::optional<Screen> mainScreen() override;
     TransferTable transferTable(std::uint32_t number, std::size_t capacity) override;
     std::vector<std::uint8_t> advertisedProfile(std::uint32_t number) override;
+    DisplayReading displayReading(std::uint32_t number, std::size_t capacity) override;
 
 protected:
     xcb_connection_t* connection_;
     xcb_screen_t* root_;
 
 private:
+    // What one pass over the server reads: the screens and the primary output and, for one asked
+    // output, its transfer table and the profiles advertised on it and on the root window.
+    struct Pass {
+        std::vector<Screen> screens;
+        std::uint32_t primary = XCB_NONE;  // the primary output, or none
+        TransferTable transfer;
+        std::vector<std::uint8_t> outputProfile;
+        std::vector<std::uint8_t> rootProfile;
+    };
+    // Reads the screens in three stages (resources; output infos; CRTCs and EDIDs), each one batch of
+    // requests; with `asked`, the asked output's CRTC gamma (when `capacity` is not 0) and profiles too.
+    Pass readPass(std::optional<std::uint32_t> asked, std::size_t capacity);
+    // The main screen of a pass: the primary output's screen, else the first one.
+    static std::optional<Screen> mainOf(const Pass& pass);
+    // The profile advertised for `number`: its output's, else the root window's for the main screen.
+    static std::vector<std::uint8_t> advertisedOf(const Pass& pass, std::uint32_t number);
+
+    // Interns the atoms the queries name and asks whether the server is XWayland, once per
+    // connection: neither changes while the server runs.
+    void learnServer();
     // Whether the server is XWayland, an X server inside a Wayland compositor.
     bool isXWayland();
-    std::vector<std::uint8_t> property(std::uint32_t window, bool output, const char* name);
-    std::uint32_t crtcOf(std::uint32_t output);
+
+    bool learned_ = false;
+    bool xwayland_ = false;
+    xcb_atom_t edidAtom_ = XCB_ATOM_NONE;
+    xcb_atom_t iccAtom_ = XCB_ATOM_NONE;
 };
 
 }  // namespace pp::x11

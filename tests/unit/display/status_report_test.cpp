@@ -139,5 +139,57 @@ TEST_F(ReportFixture, NeverWritesNullOrANonFiniteNumber)
     EXPECT_NE(text.find(R"("a\/b")"), std::string::npos);
 }
 
+TEST(DisplayReading, GivesTheListedScreenItsSampledTableAndProfileAndNoScreenWhenUnlisted)
+{
+    headless::HeadlessDisplays displays;
+    Screen one = headless::headlessScreen(1, {0, 0, 800, 600});
+    one.name = "Panel A";
+    Screen two = headless::headlessScreen(2, {800, 0, 1024, 768});
+    two.name = "Panel B";
+    displays.screenList = {one, two};
+    displays.ramps[1] = {std::vector<float>(300, 0.25f), std::vector<float>(300, 0.5f), std::vector<float>(300, 1)};
+    displays.profiles[2] = {'i', 'c', 'c'};
+    struct Case {
+        std::uint32_t number;
+        const char* name;  // nullptr: not listed
+        std::size_t entries;
+        std::vector<std::uint8_t> profile;
+    };
+    for (const Case& c : std::vector<Case>{{1, "Panel A", 256, {}}, {2, "Panel B", 0, {'i', 'c', 'c'}}, {7, nullptr, 0, {}}}) {
+        SCOPED_TRACE(c.number);
+        const DisplayReading reading = displays.displayReading(c.number, 256);
+        ASSERT_EQ(reading.screen.has_value(), c.name != nullptr);
+        if (c.name) {
+            EXPECT_EQ(reading.screen->number, c.number);
+            EXPECT_EQ(reading.screen->name, c.name);
+        }
+        EXPECT_EQ(reading.transfer.red.size(), c.entries);
+        EXPECT_EQ(reading.transfer.blue.size(), c.entries);
+        EXPECT_EQ(reading.advertisedProfile, c.profile);
+    }
+    EXPECT_EQ(displays.displayReading(1, 256).transfer.green.at(255), 0.5f);
+}
+
+TEST_F(ReportFixture, AReadingMadeBeforehandGivesTheSameReportAndItsOwnValues)
+{
+    EXPECT_EQ(info(screen, geometry, view, displays.displayReading(1, GAMMA_TABLE_CAPACITY), "p"),
+              info(screen, geometry, view, displays, "p"));
+
+    DisplayReading reading;
+    reading.screen = screen;
+    reading.screen->name = "read now";
+    reading.screen->pixelsWide = 1280;
+    reading.transfer = {{0.25f}, {0.5f}, {0.75f}};
+    Json r = Json::parse(info(screen, geometry, view, reading));
+    EXPECT_EQ(r["name"], "read now");
+    EXPECT_EQ(r["pixels"], Json::array({1280, 1440}));
+    EXPECT_EQ(r["gamma_table"], Json::parse("[[0.25],[0.5],[0.75]]"));
+
+    reading.screen.reset();  // no longer listed: the chosen screen's values stand
+    r = Json::parse(info(screen, geometry, view, reading));
+    EXPECT_EQ(r["name"], "Panel A");
+    EXPECT_EQ(r["pixels"], Json::array({2560, 1440}));
+}
+
 }  // namespace
 }  // namespace pp

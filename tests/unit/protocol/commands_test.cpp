@@ -218,5 +218,53 @@ TEST_F(CommandFixture, PaintedCarriesThePresentationTimeWithinTheCommandsSpan)
     }
 }
 
+// Counts the queries a status report makes.
+class CountingDisplays : public headless::HeadlessDisplays {
+public:
+    int screenQueries = 0;
+    int tableQueries = 0;
+    int profileQueries = 0;
+    std::vector<Screen> screens() override
+    {
+        ++screenQueries;
+        return HeadlessDisplays::screens();
+    }
+    TransferTable transferTable(std::uint32_t number, std::size_t capacity) override
+    {
+        ++tableQueries;
+        return HeadlessDisplays::transferTable(number, capacity);
+    }
+    std::vector<std::uint8_t> advertisedProfile(std::uint32_t number) override
+    {
+        ++profileQueries;
+        return HeadlessDisplays::advertisedProfile(number);
+    }
+};
+
+TEST(PresenterReport, ReadsTheDisplayOnceAndNamesTheProfileFromTheBytesReadWithIt)
+{
+    const Screen screen = headless::headlessScreen(3, {0, 0, 1000, 800}, {250, 200});
+    CountingDisplays displays;
+    displays.screenList = {screen};
+    displays.profiles[3] = {'a', 'b', 'c'};
+    headless::HeadlessWindow window(screen);
+    std::vector<std::vector<std::uint8_t>> seen;
+    Presenter presenter(window, displays, screen, patchGeometry({}, screen), {},
+                        [&seen](const std::vector<std::uint8_t>& advertised) {
+                            seen.push_back(advertised);
+                            return std::string("named from ") + std::string(advertised.begin(), advertised.end());
+                        });
+    const auto report = nlohmann::json::parse(presenter.report());
+    EXPECT_EQ(report["profile"], "named from abc");
+    EXPECT_EQ(seen, (std::vector<std::vector<std::uint8_t>>{{'a', 'b', 'c'}}));
+    EXPECT_EQ(displays.screenQueries, 1);
+    EXPECT_EQ(displays.tableQueries, 1);
+    EXPECT_EQ(displays.profileQueries, 1);
+
+    displays.profiles.clear();  // read afresh: the next report sees the profile gone
+    EXPECT_EQ(nlohmann::json::parse(presenter.report())["profile"], "named from ");
+    EXPECT_EQ(displays.screenQueries, 2);
+}
+
 }  // namespace
 }  // namespace pp
