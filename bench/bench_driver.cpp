@@ -15,6 +15,7 @@
 
 #include "child_process.hpp"
 #include "render/frame_renderer.hpp"
+#include "wayland_bench.hpp"
 #include "x_server.hpp"
 
 #ifndef PP_REFERENCE_PATH
@@ -201,6 +202,7 @@ int main(int argc, char** argv)
             report.push_back(caseReport);
         }
     }
+    report.push_back({{"wayland", waylandBench(commands)}});
     std::ofstream(jsonPath) << report.dump(2) << "\n";
     std::printf("figures written to %s\n", jsonPath.c_str());
     return 0;
