@@ -3,16 +3,19 @@
 // Each frame is filled before the clock starts; the timed part attaches the buffer, damages it, commits
 // with a presentation feedback and waits until the feedback arrives (presented or discarded).
 //
-//   wayland-reference full FRAMES [--hold]
-//   wayland-reference patch FRAMES W H [--hold]
+//   wayland-reference full FRAMES [--until-frame] [--ten-bit] [--hold]
+//   wayland-reference patch FRAMES W H [--until-frame] [--ten-bit] [--hold]
 //
 // "full" damages the whole buffer each frame; "patch" keeps a fixed surround and damages only a W x H
-// rectangle in the middle, where the colour changes, as a patch-sized update does. The colours
+// rectangle in the middle, where the colour changes, as a patch-sized update does. --until-frame waits
+// for the frame callback (the compositor has composed the frame) instead of a presentation feedback,
+// for compositors that never send one. --ten-bit uses XRGB2101010 buffers instead of XRGB8888, as the
+// presenter's deep mode does where the compositor offers the format. The colours
 // alternate between 0x404040 and 0x808080 (frame 0 is 0x404040); the surround is 0x202020.
 //
 // Prints the per-frame times in microseconds, space-separated, on one line, then
 // "feedback presented P discarded D refresh_mhz R" (R: the output's refresh in millihertz, 0 when
-// unknown). With --hold it then keeps the last frame on the screen until standard input ends.
+// unknown; with --until-frame every frame counts as presented). With --hold it then keeps the last frame on the screen until standard input ends.
 // Failures are one line "error ..." and status 1.
 #include <poll.h>
 #include <sys/mman.h>
@@ -34,10 +37,15 @@
 
 namespace {
 
+// The same levels as XRGB8888 and as XRGB2101010 (8-bit levels widened by bit replication), the unused
+// bits set: some compositors read an x channel as alpha.
 constexpr std::uint32_t COLOURS[2] = {0xFF404040u, 0xFF808080u};
 constexpr std::uint32_t SURROUND = 0xFF202020u;
+constexpr std::uint32_t COLOURS_TEN[2] = {0xC0000000u | (0x101u << 20) | (0x101u << 10) | 0x101u,
+                                          0xC0000000u | (0x202u << 20) | (0x202u << 10) | 0x202u};
+constexpr std::uint32_t SURROUND_TEN = 0xC0000000u | (0x080u << 20) | (0x080u << 10) | 0x080u;
 // How long one frame's feedback may take before the compositor counts as stuck.
-constexpr int FEEDBACK_TIMEOUT_MS = 5000;
+constexpr int FEEDBACK_TIMEOUT_MS = 2000;
 
 enum class Feedback { waiting, presented, discarded };
 
@@ -58,13 +66,17 @@ struct Client {
     int modeHeight = 0;
     int refreshMillihertz = 0;
     int outputScale = 1;
+    bool offersTenBit = false;
 
     wl_surface* surface = nullptr;
     xdg_surface* xdgSurface = nullptr;
     xdg_toplevel* toplevel = nullptr;
     bool configured = false;
+    bool fullscreenPending = false;  // the last toplevel configure had the fullscreen state
+    bool fullscreen = false;         // a configure with the fullscreen state has been acknowledged
     Buffer buffers[2];
     Feedback feedback = Feedback::waiting;
+    bool frameDone = false;
 };
 
 [[noreturn]] void fail(const std::string& what)
@@ -87,6 +99,12 @@ void onScale(void* data, wl_output*, int32_t factor) { static_cast<Client*>(data
 // Bound at version 2: name and description are never sent.
 const wl_output_listener OUTPUT_LISTENER = {onGeometry, onMode, onOutputDone, onScale, nullptr, nullptr};
 
+void onFormat(void* data, wl_shm*, uint32_t format)
+{
+    if (format == WL_SHM_FORMAT_XRGB2101010) static_cast<Client*>(data)->offersTenBit = true;
+}
+const wl_shm_listener SHM_LISTENER = {onFormat};
+
 void onPing(void*, xdg_wm_base* base, uint32_t serial) { xdg_wm_base_pong(base, serial); }
 const xdg_wm_base_listener WM_BASE_LISTENER = {onPing};
 
@@ -100,6 +118,7 @@ void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* inte
         c->compositor = static_cast<wl_compositor*>(bind(&wl_compositor_interface, 4));
     } else if (std::strcmp(interface, wl_shm_interface.name) == 0) {
         c->shm = static_cast<wl_shm*>(bind(&wl_shm_interface, 1));
+        wl_shm_add_listener(c->shm, &SHM_LISTENER, c);
     } else if (std::strcmp(interface, xdg_wm_base_interface.name) == 0) {
         c->wmBase = static_cast<xdg_wm_base*>(bind(&xdg_wm_base_interface, 1));
         xdg_wm_base_add_listener(c->wmBase, &WM_BASE_LISTENER, c);
@@ -114,15 +133,25 @@ void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* inte
 void onGlobalRemove(void*, wl_registry*, uint32_t) {}
 const wl_registry_listener REGISTRY_LISTENER = {onGlobal, onGlobalRemove};
 
-void onToplevelConfigure(void*, xdg_toplevel*, int32_t, int32_t, wl_array*) {}
+void onToplevelConfigure(void* data, xdg_toplevel*, int32_t, int32_t, wl_array* states)
+{
+    auto* c = static_cast<Client*>(data);
+    c->fullscreenPending = false;
+    const auto* state = static_cast<const uint32_t*>(states->data);
+    for (std::size_t i = 0; i < states->size / sizeof(uint32_t); ++i) {
+        if (state[i] == XDG_TOPLEVEL_STATE_FULLSCREEN) c->fullscreenPending = true;
+    }
+}
 void onToplevelClose(void*, xdg_toplevel*) {}
 // Bound at version 1: the later toplevel events are never sent.
 const xdg_toplevel_listener TOPLEVEL_LISTENER = {onToplevelConfigure, onToplevelClose, nullptr, nullptr};
 
 void onSurfaceConfigure(void* data, xdg_surface* surface, uint32_t serial)
 {
+    auto* c = static_cast<Client*>(data);
     xdg_surface_ack_configure(surface, serial);
-    static_cast<Client*>(data)->configured = true;
+    c->configured = true;
+    c->fullscreen = c->fullscreenPending;
 }
 const xdg_surface_listener XDG_SURFACE_LISTENER = {onSurfaceConfigure};
 
@@ -143,6 +172,13 @@ void onDiscarded(void* data, struct wp_presentation_feedback* feedback)
 }
 const wp_presentation_feedback_listener FEEDBACK_LISTENER = {onSyncOutput, onPresented, onDiscarded};
 
+void onFrameDone(void* data, wl_callback* callback, uint32_t)
+{
+    static_cast<Client*>(data)->frameDone = true;
+    wl_callback_destroy(callback);
+}
+const wl_callback_listener FRAME_LISTENER = {onFrameDone};
+
 // Reads and dispatches events, waiting at most `timeoutMs`; false when the connection failed or
 // nothing came in time.
 bool dispatchOnce(wl_display* display, int timeoutMs)
@@ -160,13 +196,14 @@ bool dispatchOnce(wl_display* display, int timeoutMs)
 }
 
 // The buffer pixels: the whole frame in the frame's colour, or the surround with the patch in it.
-void fill(std::uint32_t* pixels, int width, int height, std::uint32_t colour, int patchWidth, int patchHeight)
+void fill(std::uint32_t* pixels, int width, int height, std::uint32_t colour, std::uint32_t surround, int patchWidth,
+          int patchHeight)
 {
     if (patchWidth <= 0) {
         std::fill_n(pixels, std::size_t(width) * std::size_t(height), colour);
         return;
     }
-    std::fill_n(pixels, std::size_t(width) * std::size_t(height), SURROUND);
+    std::fill_n(pixels, std::size_t(width) * std::size_t(height), surround);
     const int x0 = (width - patchWidth) / 2;
     const int y0 = (height - patchHeight) / 2;
     for (int y = y0; y < y0 + patchHeight; ++y) std::fill_n(pixels + std::size_t(y) * width + x0, patchWidth, colour);
@@ -178,14 +215,21 @@ int main(int argc, char** argv)
 {
     if (argc < 3 || (std::strcmp(argv[1], "full") != 0 && std::strcmp(argv[1], "patch") != 0) ||
         (std::strcmp(argv[1], "patch") == 0 && argc < 5)) {
-        std::printf("usage: wayland-reference full FRAMES [--hold] | patch FRAMES W H [--hold]\n");
+        std::printf("usage: wayland-reference full FRAMES | patch FRAMES W H, then [--until-frame] [--hold]\n");
         return 2;
     }
     const bool patch = std::strcmp(argv[1], "patch") == 0;
     const int frames = std::atoi(argv[2]);
     const int patchWidth = patch ? std::atoi(argv[3]) : 0;
     const int patchHeight = patch ? std::atoi(argv[4]) : 0;
-    const bool hold = std::strcmp(argv[argc - 1], "--hold") == 0;
+    bool hold = false;
+    bool untilFrame = false;
+    bool tenBit = false;
+    for (int i = patch ? 5 : 3; i < argc; ++i) {
+        tenBit = tenBit || std::strcmp(argv[i], "--ten-bit") == 0;
+        hold = hold || std::strcmp(argv[i], "--hold") == 0;
+        untilFrame = untilFrame || std::strcmp(argv[i], "--until-frame") == 0;
+    }
 
     Client c;
     c.display = wl_display_connect(nullptr);
@@ -195,7 +239,8 @@ int main(int argc, char** argv)
     wl_display_roundtrip(c.display);
     wl_display_roundtrip(c.display);
     if (!c.compositor || !c.shm || !c.wmBase || !c.output) fail("missing globals");
-    if (!c.presentation) fail("no presentation-time");
+    if (!c.presentation && !untilFrame) fail("no presentation-time");
+    if (tenBit && !c.offersTenBit) fail("no XRGB2101010 buffers");
     if (c.modeWidth <= 0 || c.modeHeight <= 0) fail("no output mode");
     const int width = c.modeWidth;
     const int height = c.modeHeight;
@@ -225,9 +270,22 @@ int main(int argc, char** argv)
     for (int i = 0; i < 2; ++i) {
         Buffer& b = c.buffers[i];
         b.proxy = wl_shm_pool_create_buffer(pool, int32_t(frameBytes * std::size_t(i)), width, height, width * 4,
-                                            WL_SHM_FORMAT_XRGB8888);
+                                            tenBit ? WL_SHM_FORMAT_XRGB2101010 : WL_SHM_FORMAT_XRGB8888);
         b.pixels = reinterpret_cast<std::uint32_t*>(static_cast<char*>(data) + frameBytes * std::size_t(i));
         wl_buffer_add_listener(b.proxy, &BUFFER_LISTENER, &b);
+    }
+
+    // Some compositors make the window fullscreen only once it has content: a first frame goes out, and
+    // the timed ones start after the fullscreen configure, the first of them carrying its acknowledgement.
+    const std::uint32_t* colours = tenBit ? COLOURS_TEN : COLOURS;
+    const std::uint32_t surround = tenBit ? SURROUND_TEN : SURROUND;
+    fill(c.buffers[1].pixels, width, height, colours[1], surround, patchWidth, patchHeight);
+    wl_surface_attach(c.surface, c.buffers[1].proxy, 0, 0);
+    wl_surface_damage_buffer(c.surface, 0, 0, width, height);
+    c.buffers[1].busy = true;
+    wl_surface_commit(c.surface);
+    while (!c.fullscreen) {
+        if (!dispatchOnce(c.display, FEEDBACK_TIMEOUT_MS)) fail("not made fullscreen");
     }
 
     std::vector<long> times;
@@ -241,7 +299,7 @@ int main(int argc, char** argv)
             }
             if (!buffer && !dispatchOnce(c.display, FEEDBACK_TIMEOUT_MS)) fail("no buffer released");
         }
-        fill(buffer->pixels, width, height, COLOURS[i % 2], patchWidth, patchHeight);
+        fill(buffer->pixels, width, height, colours[i % 2], surround, patchWidth, patchHeight);
 
         const auto start = std::chrono::steady_clock::now();
         wl_surface_attach(c.surface, buffer->proxy, 0, 0);
@@ -253,13 +311,19 @@ int main(int argc, char** argv)
             wl_surface_damage_buffer(c.surface, 0, 0, width, height);
         }
         buffer->busy = true;
-        c.feedback = Feedback::waiting;
-        wp_presentation_feedback_add_listener(wp_presentation_feedback(c.presentation, c.surface), &FEEDBACK_LISTENER,
-                                              &c);
-        wl_surface_commit(c.surface);
-        while (c.feedback == Feedback::waiting) {
-            if (!dispatchOnce(c.display, FEEDBACK_TIMEOUT_MS)) fail("no presentation feedback");
+        if (untilFrame) {
+            c.frameDone = false;
+            wl_callback_add_listener(wl_surface_frame(c.surface), &FRAME_LISTENER, &c);
+        } else {
+            c.feedback = Feedback::waiting;
+            wp_presentation_feedback_add_listener(wp_presentation_feedback(c.presentation, c.surface),
+                                                  &FEEDBACK_LISTENER, &c);
         }
+        wl_surface_commit(c.surface);
+        while (untilFrame ? !c.frameDone : c.feedback == Feedback::waiting) {
+            if (!dispatchOnce(c.display, FEEDBACK_TIMEOUT_MS)) fail(untilFrame ? "no frame callback" : "no presentation feedback");
+        }
+        if (untilFrame) c.feedback = Feedback::presented;
         times.push_back(long(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count()));
         (c.feedback == Feedback::presented ? presented : discarded) += 1;
     }
