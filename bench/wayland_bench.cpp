@@ -204,8 +204,11 @@ void printCase(const nlohmann::ordered_json& c)
                     double(m["move"]["median_ms"]), double(m["move"]["p90_ms"]), fullMs, patchMs,
                     double(m["rgb"]["ratio_to_full"]), double(m["move"]["ratio_to_full"]));
     }
-    std::printf("%-7s %-10s start-up %.1f ms; yardstick: the bare client's %s frame\n", compositor.c_str(), size.c_str(),
-                double(c["startup_ms"]), presents ? "presented" : "composed (frame callback; no presentation feedback)");
+    std::printf("%-7s %-10s start-up %.1f ms; yardstick: the bare client's %s frame; deep against its 10-bit "
+                "full frame: rgb %.2f, move %.2f\n",
+                compositor.c_str(), size.c_str(), double(c["startup_ms"]),
+                presents ? "presented" : "composed (frame callback; no presentation feedback)",
+                c["deep"]["rgb"].value("ratio_to_full_ten_bit", 0.0), c["deep"]["move"].value("ratio_to_full_ten_bit", 0.0));
     std::printf("%-7s %-10s bare client presented: full %s, %dx%d patch %s, 10-bit full %s\n", compositor.c_str(),
                 size.c_str(), referenceText(c["reference_full"]).c_str(), int(c["patch_pixels"][0]),
                 int(c["patch_pixels"][1]), referenceText(c["reference_patch"]).c_str(),
