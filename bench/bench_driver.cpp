@@ -18,6 +18,7 @@
 #include "child_process.hpp"
 #include "info_bench.hpp"
 #include "render/frame_renderer.hpp"
+#include "wayland_bench.hpp"
 #include "x_server.hpp"
 
 #ifndef PP_REFERENCE_PATH
@@ -221,6 +222,7 @@ int main(int argc, char** argv)
         }
     }
     report.push_back({{"info", infoBench(commands)}});
+    report.push_back({{"wayland", waylandBench(commands)}});
     std::ofstream(jsonPath) << report.dump(2) << "\n";
     std::printf("figures written to %s\n", jsonPath.c_str());
     return 0;

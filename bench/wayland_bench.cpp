@@ -1,0 +1,236 @@
+#include "wayland_bench.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "child_process.hpp"
+#include "compositor.hpp"
+
+#ifndef PP_WAYLAND_REFERENCE_PATH
+#define PP_WAYLAND_REFERENCE_PATH "wayland-reference"
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using pp::test::ChildProcess;
+using pp::test::Compositor;
+
+constexpr int WARM_UP = 10;
+const char* const MODES[] = {"flat", "dither", "deep"};
+
+struct Percentiles {
+    double median = 0, p90 = 0;
+};
+
+Percentiles percentiles(std::vector<double> v)
+{
+    if (v.empty()) return {};
+    std::sort(v.begin(), v.end());
+    auto at = [&](double q) { return v[std::min(v.size() - 1, static_cast<std::size_t>(q * (v.size() - 1) + 0.5))]; };
+    return {at(0.5), at(0.9)};
+}
+
+nlohmann::ordered_json figures(const Percentiles& p)
+{
+    return {{"median_ms", p.median}, {"p90_ms", p.p90}};
+}
+
+std::unique_ptr<Compositor> startCompositor(Compositor::Kind kind, int width, int height)
+{
+    if (kind == Compositor::Kind::sway) {
+        pp::test::SwayOptions o;
+        o.width = width;
+        o.height = height;
+        return Compositor::startSway(o);
+    }
+    pp::test::WestonOptions o;
+    o.width = width;
+    o.height = height;
+    return Compositor::startWeston(o);
+}
+
+// Round trips in milliseconds of `count` commands after the warm-up, each line made by `line(i)` and
+// answered by a line starting with `answer`; none on a missing or wrong answer.
+template <typename Line>
+std::optional<std::vector<double>> roundTrips(ChildProcess& presenter, int count, Line line, const std::string& answer)
+{
+    std::vector<double> times;
+    for (int i = 0; i < count + WARM_UP; ++i) {
+        const std::string text = line(i);
+        const auto sent = Clock::now();
+        presenter.write(text);
+        const auto reply = presenter.readLine();
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - sent).count();
+        if (!reply || reply->rfind(answer, 0) != 0) return std::nullopt;
+        if (i >= WARM_UP) times.push_back(ms);
+    }
+    return times;
+}
+
+// The bare client's frame times in milliseconds (warm-up left out) and its feedback counts, or an
+// "error" member with what it said.
+nlohmann::ordered_json referenceCase(const Compositor& compositor, const std::vector<std::string>& args)
+{
+    std::vector<std::string> argv = {PP_WAYLAND_REFERENCE_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ChildProcess reference(argv, compositor.env());
+    const std::string timesLine = reference.readLine(std::chrono::seconds(300)).value_or("");
+    const std::string feedbackLine = reference.readLine().value_or("");
+    reference.wait();
+    if (feedbackLine.rfind("feedback ", 0) != 0) return {{"error", timesLine.empty() ? "no answer" : timesLine}};
+    std::vector<double> times;
+    std::istringstream words(timesLine);
+    for (double t; words >> t;) times.push_back(t / 1000.0);
+    if (times.size() > WARM_UP) times.erase(times.begin(), times.begin() + WARM_UP);
+    std::istringstream feedback(feedbackLine);
+    std::string word;
+    int presented = 0, discarded = 0, refresh = 0;
+    feedback >> word >> word >> presented >> word >> discarded >> word >> refresh;
+    auto result = figures(percentiles(times));
+    result["presented"] = presented;
+    result["discarded"] = discarded;
+    result["refresh_mhz"] = refresh;
+    return result;
+}
+
+// One compositor at one size: the presenter's figures, then the bare client's on the same compositor.
+nlohmann::ordered_json waylandCase(Compositor::Kind kind, int width, int height, int commands)
+{
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    nlohmann::ordered_json result = {{"compositor", kind == Compositor::Kind::sway ? "sway" : "weston"},
+                                     {"size", size}};
+    std::unique_ptr<Compositor> compositor;
+    try {
+        compositor = startCompositor(kind, width, height);
+    } catch (const std::exception& e) {
+        result["error"] = std::string("compositor did not start: ") + e.what();
+        return result;
+    }
+
+    const auto started = Clock::now();
+    ChildProcess presenter({pp::test::presenterPath(), "--platform", "wayland"}, compositor->env());
+    const auto greeting = presenter.readLine(std::chrono::seconds(20));
+    result["startup_ms"] = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
+    if (!greeting || greeting->rfind("ready ", 0) != 0) {
+        result["error"] = "no greeting: " + greeting.value_or("");
+        return result;
+    }
+    for (const char* mode : MODES) {
+        presenter.write(std::string("mode ") + mode + "\n");
+        const std::string modeReply = presenter.readLine().value_or("");
+        // The colour changes but the patch stays: only the patch needs drawing again.
+        const auto rgb = roundTrips(
+            presenter, commands, [](int i) { return "rgb " + std::to_string(100 + i % 50) + ".25 64 10\n"; },
+            "painted ");
+        // The patch goes back and forth between two places, uncovering the surround each time.
+        const auto move = roundTrips(
+            presenter, commands, [](int i) { return i % 2 ? std::string("move 0.3 0.4\n") : std::string("move 0.7 0.6\n"); },
+            "moved");
+        if (!rgb || !move) {
+            result["error"] = std::string("bad reply in mode ") + mode;
+            return result;
+        }
+        result[mode] = {{"reply", modeReply}, {"rgb", figures(percentiles(*rgb))}, {"move", figures(percentiles(*move))}};
+    }
+    presenter.write("quit\n");
+    presenter.wait();
+
+    // Without a physical size the patch is half the screen's height square: the patch-sized update.
+    const int patch = height / 2;
+    const std::string frames = std::to_string(commands + WARM_UP);
+    const std::vector<std::string> full = {"full", frames};
+    const std::vector<std::string> part = {"patch", frames, std::to_string(patch), std::to_string(patch)};
+    auto with = [](std::vector<std::string> args, const char* flag) {
+        args.push_back(flag);
+        return args;
+    };
+    result["reference_full"] = referenceCase(*compositor, full);
+    result["reference_patch"] = referenceCase(*compositor, part);
+    result["reference_full_ten_bit"] = referenceCase(*compositor, with(full, "--ten-bit"));
+    result["reference_full_composed"] = referenceCase(*compositor, with(full, "--until-frame"));
+    result["reference_patch_composed"] = referenceCase(*compositor, with(part, "--until-frame"));
+    result["patch_pixels"] = {patch, patch};
+
+    // The yardstick is the bare client's presented frame; where the compositor reports no presentation,
+    // its composed frame (the frame callback) is the nearest thing it tells.
+    const bool presents = !result["reference_full"].contains("error");
+    result["yardstick"] = presents ? "presented" : "composed";
+    const double yardstick = result[presents ? "reference_full" : "reference_full_composed"].value("median_ms", 0.0);
+    const double tenBit = result["reference_full_ten_bit"].value("median_ms", 0.0);
+    for (const char* mode : MODES) {
+        for (const char* command : {"rgb", "move"}) {
+            const double median = result[mode][command]["median_ms"];
+            result[mode][command]["ratio_to_full"] = yardstick > 0 ? median / yardstick : 0;
+            if (std::string(mode) == "deep") result[mode][command]["ratio_to_full_ten_bit"] = tenBit > 0 ? median / tenBit : 0;
+        }
+    }
+    return result;
+}
+
+// "median (p90)" of a bare client's run, or what went wrong.
+std::string referenceText(const nlohmann::ordered_json& r)
+{
+    if (r.contains("error")) return std::string(r["error"]);
+    char text[96];
+    std::snprintf(text, sizeof text, "%.2f (%.2f) ms", r.value("median_ms", 0.0), r.value("p90_ms", 0.0));
+    std::string line = text;
+    if (r.value("discarded", 0) > 0) line += ", " + std::to_string(r.value("discarded", 0)) + " discarded";
+    return line;
+}
+
+void printCase(const nlohmann::ordered_json& c)
+{
+    const std::string compositor = c["compositor"];
+    const std::string size = c["size"];
+    if (c.contains("error")) {
+        std::printf("%-7s %-10s %s\n", compositor.c_str(), size.c_str(), std::string(c["error"]).c_str());
+        return;
+    }
+    const bool presents = c["yardstick"] == "presented";
+    const double fullMs = c[presents ? "reference_full" : "reference_full_composed"].value("median_ms", 0.0);
+    const double patchMs = c[presents ? "reference_patch" : "reference_patch_composed"].value("median_ms", 0.0);
+    for (const char* mode : MODES) {
+        const auto& m = c[mode];
+        std::printf("%-7s %-10s %-7s %8.2fms %8.2fms %8.2fms %8.2fms %8.2fms %8.2fms %9.2f %9.2f\n", compositor.c_str(),
+                    size.c_str(), mode, double(m["rgb"]["median_ms"]), double(m["rgb"]["p90_ms"]),
+                    double(m["move"]["median_ms"]), double(m["move"]["p90_ms"]), fullMs, patchMs,
+                    double(m["rgb"]["ratio_to_full"]), double(m["move"]["ratio_to_full"]));
+    }
+    std::printf("%-7s %-10s start-up %.1f ms; yardstick: the bare client's %s frame; deep against its 10-bit "
+                "full frame: rgb %.2f, move %.2f\n",
+                compositor.c_str(), size.c_str(), double(c["startup_ms"]),
+                presents ? "presented" : "composed (frame callback; no presentation feedback)",
+                c["deep"]["rgb"].value("ratio_to_full_ten_bit", 0.0), c["deep"]["move"].value("ratio_to_full_ten_bit", 0.0));
+    std::printf("%-7s %-10s bare client presented: full %s, %dx%d patch %s, 10-bit full %s\n", compositor.c_str(),
+                size.c_str(), referenceText(c["reference_full"]).c_str(), int(c["patch_pixels"][0]),
+                int(c["patch_pixels"][1]), referenceText(c["reference_patch"]).c_str(),
+                referenceText(c["reference_full_ten_bit"]).c_str());
+    std::printf("%-7s %-10s bare client composed:  full %s, patch %s\n", compositor.c_str(), size.c_str(),
+                referenceText(c["reference_full_composed"]).c_str(), referenceText(c["reference_patch_composed"]).c_str());
+}
+
+}  // namespace
+
+nlohmann::ordered_json waylandBench(int commands)
+{
+    nlohmann::ordered_json report = nlohmann::ordered_json::array();
+    std::printf("\n%-7s %-10s %-7s %10s %10s %10s %10s %10s %10s %9s %9s\n", "wayland", "size", "mode", "rgb", "rgb p90",
+                "move", "move p90", "full", "patch", "rgb/full", "move/full");
+    for (auto kind : {Compositor::Kind::sway, Compositor::Kind::weston}) {
+        for (auto [w, h] : {std::pair{1920, 1080}, std::pair{3840, 2160}}) {
+            auto result = waylandCase(kind, w, h, commands);
+            printCase(result);
+            std::fflush(stdout);
+            report.push_back(result);
+        }
+    }
+    return report;
+}

@@ -1,0 +1,12 @@
+// The presenter's round trips on headless Wayland compositors, beside a bare wl_shm client on the same
+// compositor: what the X11 rows of the benchmark measure, on the window system it runs on natively.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+// Runs the presenter (forced onto Wayland) on sway and on weston, each headless at 1920x1080 and
+// 3840x2160: the start-up to "ready", and per mode the "rgb" round trip of a colour that moves nothing
+// and the "move" round trip, each over `commands` commands after ten for warm-up; then the bare client's
+// full-frame and patch-sized frame times. Prints a table and returns the figures, one object per
+// compositor and size. A case that cannot run is reported with an "error" member.
+nlohmann::ordered_json waylandBench(int commands);
