@@ -30,6 +30,9 @@ constexpr int WAIT_SLICE_MS = 1000;
 constexpr int CURSOR_SIZE = 24;
 // How long after the frame callback a presentation report is awaited at least, in seconds.
 constexpr double MIN_PRESENTATION_GRACE = 0.05;
+// Frames in a row whose report never came, after which the compositor is taken to give none: its
+// frame callback then counts as the presentation, until a report comes again.
+constexpr int MOST_SILENT_FRAMES = 3;
 
 double seconds(const timespec& t)
 {
@@ -104,12 +107,14 @@ struct WindowListeners {
         const double shown = double((std::uint64_t(secondsHigh) << 32) | secondsLow) + nanoseconds / 1e9;
         w.presentedAt_ = seconds(wallNow) - (seconds(clockNow) - shown);
         w.feedback_ = WaylandWindow::Feedback::presented;
+        w.silentFrames_ = 0;
         wp_presentation_feedback_destroy(feedback);
         w.feedbackProxy_ = nullptr;
     }
     static void discarded(void* data, struct wp_presentation_feedback* feedback)
     {
         of(data).feedback_ = WaylandWindow::Feedback::discarded;
+        of(data).silentFrames_ = 0;
         wp_presentation_feedback_destroy(feedback);
         of(data).feedbackProxy_ = nullptr;
     }
@@ -428,11 +433,14 @@ void WaylandWindow::present(std::span<const PixelRect> changed)
         if (frameDoneAt_) {
             // Composed. Without presentation-time that is all the compositor tells; with it, the
             // presentation is due within a few refreshes, and a compositor that never reports one (a
-            // headless output) has its composed frame taken as shown.
+            // headless output) has its composed frame taken as shown: at once, once it has let several
+            // frames in a row go unreported.
             timespec now{};
             clock_gettime(CLOCK_MONOTONIC, &now);
-            const double left = connection_.presentation() ? *frameDoneAt_ + presentationGrace() - seconds(now) : 0;
+            const bool reports = connection_.presentation() && silentFrames_ < MOST_SILENT_FRAMES;
+            const double left = reports ? *frameDoneAt_ + presentationGrace() - seconds(now) : 0;
             if (left <= 0) {
+                if (reports) ++silentFrames_;
                 presentedAt_ = frameDoneWall_;
                 return;
             }

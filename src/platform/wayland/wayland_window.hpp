@@ -32,7 +32,8 @@ namespace pp::wayland {
 // each reused only after the compositor released it): XRGB8888, and XRGB2101010 for a 16-bit drawing
 // surface when the compositor offers it. present() commits with a presentation feedback and returns
 // once the compositor says the frame was presented (a discarded frame is committed again); without
-// presentation-time it waits for the frame callback. An idle inhibitor keeps the output from blanking.
+// presentation-time, or from a compositor that has left several frames in a row unreported, it waits
+// for the frame callback. Only the changed area is damaged. An idle inhibitor keeps the output from blanking.
 // The pointer is hidden over the window from the start. Main thread only; lives shorter than the
 // connection and the loop it was made with.
 class WaylandWindow : public Window {
@@ -110,6 +111,7 @@ private:
     wp_presentation_feedback* feedbackProxy_ = nullptr;
     wl_callback* frameCallback_ = nullptr;
     std::optional<double> frameDoneAt_;  // monotonic seconds of the frame callback of the last commit
+    int silentFrames_ = 0;               // frames in a row whose presentation report never came
     double frameDoneWall_ = 0;           // the same moment on the wall clock
 
     WaylandKeyboard keyboard_;
