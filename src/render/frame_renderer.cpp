@@ -182,10 +182,12 @@ std::span<const PixelRect> FrameRenderer::render(const PatchView& view, const Fr
     const bool whole = !sameFrame || age == 0 || age - 1 > s.history.size();
     // A blank buffer holds a surround of pixel value 0 already: only the shapes are drawn, and the
     // frame differs from the blank one only where they are.
-    const bool onBlank = whole && target.blank && (screenPixel(key.surround, s.bits, target.format) | target.padding) == 0;
+    const bool onBlank =
+        whole && target.blank && (screenPixel(key.surround, s.bits, target.format) | target.padding) == 0;
     s.drawn.clear();
     if (onBlank) {
-        for (const CoverageMask* m : std::array<const CoverageMask*, 4>{&s.hint.mask, &caption, &s.patch.mask, &s.mark.mask}) s.drawn.add(boxOf(*m), w, h);
+        for (const CoverageMask* m : {&s.hint.mask, &s.patch.mask, &s.mark.mask}) s.drawn.add(boxOf(*m), w, h);
+        s.drawn.add(boxOf(caption), w, h);
     } else if (!whole) {
         PixelRegion stale;
         for (std::size_t i = 0; i + 1 < age; ++i) stale.add(s.history[i], w, h);
