@@ -19,7 +19,7 @@
 #include "child_process.hpp"
 #include "info_bench.hpp"
 #include "render/frame_renderer.hpp"
-#include "startup_times.hpp"
+#include "bench_figures.hpp"
 #include "wayland_bench.hpp"
 #include "x_server.hpp"
 
@@ -30,23 +30,12 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Presenters started for the start-up figure: the first on the fresh server, the median of the rest.
-constexpr int STARTUP_RUNS = 6;
+using pp::bench::percentiles;
 using pp::test::ChildProcess;
 using pp::test::XServer;
 
-struct Percentiles {
-    double median = 0, p90 = 0, p99 = 0;
-};
-
-Percentiles percentiles(std::vector<double> v)
-{
-    if (v.empty()) return {};
-    std::sort(v.begin(), v.end());
-    auto at = [&](double q) { return v[std::min(v.size() - 1, static_cast<std::size_t>(q * (v.size() - 1) + 0.5))]; };
-    return {at(0.5), at(0.9), at(0.99)};
-}
+// Presenters started for the start-up figure: the first on the fresh server, the median of the rest.
+constexpr int STARTUP_RUNS = 6;
 
 double peakResidentMiB(pid_t pid)
 {
@@ -92,29 +81,13 @@ double deepFrameMs(int width, int height, pp::PixelFormat format)
     return percentiles(times).median;
 }
 
-// The round trips of `count` commands made by `line(i)` (after ten for warm-up), or none when a reply
-// does not begin with `answer`.
-template <typename Line>
-std::optional<Percentiles> roundTrips(ChildProcess& presenter, int count, const std::string& answer, Line line)
-{
-    std::vector<double> times;
-    for (int i = 0; i < count + 10; ++i) {
-        const std::string command = line(i);
-        const auto sent = Clock::now();
-        presenter.write(command);
-        const auto reply = presenter.readLine();
-        if (!reply || reply->rfind(answer, 0) != 0) return std::nullopt;
-        if (i >= 10) times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
-    }
-    return percentiles(times);
-}
-
 // Median "rgb" round trip, or a negative value on a bad reply.
 double rgbMedianMs(ChildProcess& presenter, int count)
 {
-    const auto times = roundTrips(presenter, count, "painted ",
-                                  [](int i) { return "rgb " + std::to_string(100 + i % 50) + ".25 64 10\n"; });
-    return times ? times->median : -1;
+    const auto times = pp::bench::roundTrips(presenter, count, "painted ", [](int i) {
+        return "rgb " + std::to_string(100 + i % 50) + ".25 64 10\n";
+    });
+    return times ? percentiles(*times).median : -1;
 }
 
 // A 50 MB caption: the time to its answer, the peak memory after it, and the "rgb" round trip with it
@@ -171,18 +144,19 @@ int main(int argc, char** argv)
                 presenter.write(std::string("mode ") + mode + "\n");
                 presenter.readLine();
                 // "rgb": a new colour where the patch is; "move": the patch to and fro, colour unchanged.
-                const auto rgb = roundTrips(presenter, commands, "painted ", [](int i) {
+                const auto rgbTimes = pp::bench::roundTrips(presenter, commands, "painted ", [](int i) {
                     return "rgb " + std::to_string(100 + i % 50) + ".25 64 10\n";
                 });
-                const auto move = roundTrips(presenter, commands, "moved", [](int i) {
+                const auto moveTimes = pp::bench::roundTrips(presenter, commands, "moved", [](int i) {
                     return i % 2 ? std::string("move 0.3 0.4\n") : std::string("move 0.6 0.55\n");
                 });
-                if (!rgb || !move) {
+                if (!rgbTimes || !moveTimes) {
                     std::printf("%s depth %d %s: bad reply\n", size.c_str(), depth, mode);
                     return 1;
                 }
-                caseReport[mode] = {{"median_ms", rgb->median}, {"p90_ms", rgb->p90}, {"p99_ms", rgb->p99},
-                                    {"move", {{"median_ms", move->median}, {"p90_ms", move->p90}, {"p99_ms", move->p99}}}};
+                const auto rgb = percentiles(*rgbTimes), move = percentiles(*moveTimes);
+                caseReport[mode] = {{"median_ms", rgb.median}, {"p90_ms", rgb.p90}, {"p99_ms", rgb.p99},
+                                    {"move", {{"median_ms", move.median}, {"p90_ms", move.p90}, {"p99_ms", move.p99}}}};
             }
             caseReport["deep_frame_render_ms"] =
                 deepFrameMs(w, h, depth == 30 ? pp::PixelFormat::xrgb2101010 : pp::PixelFormat::xrgb8888);

@@ -12,7 +12,7 @@
 
 #include "child_process.hpp"
 #include "compositor.hpp"
-#include "startup_times.hpp"
+#include "bench_figures.hpp"
 
 #ifndef PP_WAYLAND_REFERENCE_PATH
 #define PP_WAYLAND_REFERENCE_PATH "wayland-reference"
@@ -20,27 +20,15 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Presenters started for the start-up figure: the first on the fresh compositor, the median of the rest.
-constexpr int STARTUP_RUNS = 6;
+using pp::bench::Percentiles;
+using pp::bench::WARM_UP;
 using pp::test::ChildProcess;
 using pp::test::Compositor;
 
-constexpr int WARM_UP = 10;
+// Presenters started for the start-up figure: the first on the fresh compositor, the median of the rest.
+constexpr int STARTUP_RUNS = 6;
+
 const char* const MODES[] = {"flat", "dither", "deep"};
-
-struct Percentiles {
-    double median = 0, p90 = 0;
-};
-
-Percentiles percentiles(std::vector<double> v)
-{
-    if (v.empty()) return {};
-    std::sort(v.begin(), v.end());
-    auto at = [&](double q) { return v[std::min(v.size() - 1, static_cast<std::size_t>(q * (v.size() - 1) + 0.5))]; };
-    return {at(0.5), at(0.9)};
-}
 
 nlohmann::ordered_json figures(const Percentiles& p)
 {
@@ -59,24 +47,6 @@ std::unique_ptr<Compositor> startCompositor(Compositor::Kind kind, int width, in
     o.width = width;
     o.height = height;
     return Compositor::startWeston(o);
-}
-
-// Round trips in milliseconds of `count` commands after the warm-up, each line made by `line(i)` and
-// answered by a line starting with `answer`; none on a missing or wrong answer.
-template <typename Line>
-std::optional<std::vector<double>> roundTrips(ChildProcess& presenter, int count, Line line, const std::string& answer)
-{
-    std::vector<double> times;
-    for (int i = 0; i < count + WARM_UP; ++i) {
-        const std::string text = line(i);
-        const auto sent = Clock::now();
-        presenter.write(text);
-        const auto reply = presenter.readLine();
-        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - sent).count();
-        if (!reply || reply->rfind(answer, 0) != 0) return std::nullopt;
-        if (i >= WARM_UP) times.push_back(ms);
-    }
-    return times;
 }
 
 // The bare client's frame times in milliseconds (warm-up left out) and its feedback counts, or an
@@ -98,7 +68,7 @@ nlohmann::ordered_json referenceCase(const Compositor& compositor, const std::ve
     std::string word;
     int presented = 0, discarded = 0, refresh = 0;
     feedback >> word >> word >> presented >> word >> discarded >> word >> refresh;
-    auto result = figures(percentiles(times));
+    auto result = figures(pp::bench::percentiles(times));
     result["presented"] = presented;
     result["discarded"] = discarded;
     result["refresh_mhz"] = refresh;
@@ -133,18 +103,20 @@ nlohmann::ordered_json waylandCase(Compositor::Kind kind, int width, int height,
         presenter.write(std::string("mode ") + mode + "\n");
         const std::string modeReply = presenter.readLine().value_or("");
         // The colour changes but the patch stays: only the patch needs drawing again.
-        const auto rgb = roundTrips(
-            presenter, commands, [](int i) { return "rgb " + std::to_string(100 + i % 50) + ".25 64 10\n"; },
-            "painted ");
+        const auto rgb = pp::bench::roundTrips(presenter, commands, "painted ", [](int i) {
+            return "rgb " + std::to_string(100 + i % 50) + ".25 64 10\n";
+        });
         // The patch goes back and forth between two places, uncovering the surround each time.
-        const auto move = roundTrips(
-            presenter, commands, [](int i) { return i % 2 ? std::string("move 0.3 0.4\n") : std::string("move 0.7 0.6\n"); },
-            "moved");
+        const auto move = pp::bench::roundTrips(presenter, commands, "moved", [](int i) {
+            return i % 2 ? std::string("move 0.3 0.4\n") : std::string("move 0.7 0.6\n");
+        });
         if (!rgb || !move) {
             result["error"] = std::string("bad reply in mode ") + mode;
             return result;
         }
-        result[mode] = {{"reply", modeReply}, {"rgb", figures(percentiles(*rgb))}, {"move", figures(percentiles(*move))}};
+        result[mode] = {{"reply", modeReply},
+                        {"rgb", figures(pp::bench::percentiles(*rgb))},
+                        {"move", figures(pp::bench::percentiles(*move))}};
     }
     presenter.write("quit\n");
     presenter.wait();

@@ -9,6 +9,7 @@
 #include "app/geometry.hpp"
 #include "protocol/presenter.hpp"
 #include "render/frame_renderer.hpp"
+#include "random_changes.hpp"
 #include "x11_window_harness.hpp"
 #include "x_server.hpp"
 
@@ -35,30 +36,8 @@ TEST_P(DamageIdentityTest, EveryAnsweredFrameIsTheFullRedraw)
             PatchView view(1);
             int bits = 8;
             loop.runOnMain([&] {
-                auto level = [&] { return double(random() % 1021) / 4; };
-                switch (random() % 7) {
-                case 0:
-                case 1:
-                    presenter.setRgb({level(), level(), level()});
-                    break;
-                case 2:
-                case 3:
-                    // Fractions past 0 and 1 clamp: the patch reaches across edges and into corners.
-                    presenter.moveTo(double(int(random() % 140) - 20) / 100, double(int(random() % 140) - 20) / 100);
-                    break;
-                case 4:
-                    presenter.setMark(!presenter.view().mark);
-                    break;
-                case 5:
-                    presenter.setCaption(random() % 2 ? "" : "patch " + std::to_string(step) + " of 150");
-                    break;
-                default: {
-                    static const char* const MODES[] = {"flat", "dither", "deep"};
-                    presenter.setMode(MODES[random() % 3]);
-                    break;
-                }
-                }
-                if (random() % 9 == 0) presenter.setSurround({level(), level(), level()});
+                static const char* const MODES[] = {"flat", "dither", "deep"};
+                randomChange(presenter, random, step, MODES);
                 view = presenter.view();
                 bits = view.mode == "deep" ? 16 : 8;
             });

@@ -13,6 +13,7 @@
 #include "compositor.hpp"
 #include "platform/wayland/wayland_window_system.hpp"
 #include "protocol/presenter.hpp"
+#include "random_changes.hpp"
 #include "render/frame_renderer.hpp"
 
 namespace pp::test {
@@ -59,26 +60,9 @@ TEST_P(WaylandDamage, EveryAnsweredFrameIsTheFullRedraw)
         for (int step = 0; step < 40; ++step) {
             PatchView view(1);
             loop.runOnMain([&] {
-                auto level = [&] { return double(random() % 1021) / 4; };
-                switch (random() % 6) {
-                case 0:
-                case 1:
-                    presenter.setRgb({level(), level(), level()});
-                    break;
-                case 2:
-                case 3:
-                    presenter.moveTo(double(int(random() % 140) - 20) / 100, double(int(random() % 140) - 20) / 100);
-                    break;
-                case 4:
-                    presenter.setMark(!presenter.view().mark);
-                    break;
-                default:
-                    // 8-bit buffers only: a screenshot holds 8 bits per sample.
-                    presenter.setMode(random() % 2 ? "flat" : "dither");
-                    break;
-                }
-                if (random() % 5 == 0) presenter.setCaption(random() % 2 ? "" : "patch " + std::to_string(step));
-                if (random() % 9 == 0) presenter.setSurround({level(), level(), level()});
+                // 8-bit buffers only: a screenshot holds 8 bits per sample.
+                static const char* const MODES[] = {"flat", "dither"};
+                randomChange(presenter, random, step, MODES);
                 view = presenter.view();
             });
             const Screenshot shot = compositor->screenshot(output);

@@ -1,15 +1,50 @@
-// Start-up to "ready", measured over several presenters started one after another on one display.
+// What the benchmarks measure the same way everywhere: percentiles, command round trips, start-up.
 #pragma once
 
 #include <algorithm>
 #include <chrono>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "child_process.hpp"
 
 namespace pp::bench {
+
+// Commands sent before the timed ones, answered but not counted.
+inline constexpr int WARM_UP = 10;
+
+struct Percentiles {
+    double median = 0, p90 = 0, p99 = 0;
+};
+
+inline Percentiles percentiles(std::vector<double> v)
+{
+    if (v.empty()) return {};
+    std::sort(v.begin(), v.end());
+    auto at = [&](double q) { return v[std::min(v.size() - 1, static_cast<std::size_t>(q * (v.size() - 1) + 0.5))]; };
+    return {at(0.5), at(0.9), at(0.99)};
+}
+
+// Round trips in milliseconds of `count` commands after the warm-up, each line made by `line(i)` and
+// answered by a line starting with `answer`; none on a missing or wrong answer.
+template <typename Line>
+std::optional<std::vector<double>> roundTrips(test::ChildProcess& presenter, int count, const std::string& answer,
+                                              Line line)
+{
+    std::vector<double> times;
+    for (int i = 0; i < count + WARM_UP; ++i) {
+        const std::string text = line(i);
+        const auto sent = std::chrono::steady_clock::now();
+        presenter.write(text);
+        const auto reply = presenter.readLine();
+        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - sent).count();
+        if (!reply || reply->rfind(answer, 0) != 0) return std::nullopt;
+        if (i >= WARM_UP) times.push_back(ms);
+    }
+    return times;
+}
 
 struct StartupTimes {
     double coldMs = -1;  // the first presenter on the fresh display server; negative: no greeting
