@@ -419,6 +419,11 @@ WaylandWindow::Buffer& WaylandWindow::freshCopy(Buffer& shown)
 
 void WaylandWindow::present(std::span<const PixelRect> changed)
 {
+    // The memory is made present by the time the first frame is drawn; the thread ends here, so that no
+    // way out of the process leaves it behind.
+    for (auto& p : pools_) {
+        if (p->populating.joinable()) p->populating.join();
+    }
     Buffer* buffer = std::exchange(drawing_, nullptr);
     if (!buffer || loop_.ended()) return;
     ages_.presented(buffer->pixels);
