@@ -1,33 +1,22 @@
 #include "info_bench.hpp"
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "bench_figures.hpp"
 #include "child_process.hpp"
 #include "x_server.hpp"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using pp::test::ChildProcess;
 using pp::test::DummyOutput;
 using pp::test::XServer;
 
-constexpr int WARM_UP = 10;
-
 // Sixteen outputs side by side must fit the dummy driver's 3840-pixel-wide virtual screen.
 constexpr DummyOutput OUTPUT{240, 200, 60, 50};
-
-// The entry at quantile `q` of `times` (sorted in place).
-double quantile(std::vector<double>& times, double q)
-{
-    if (times.empty()) return 0;
-    std::sort(times.begin(), times.end());
-    return times[std::min(times.size() - 1, static_cast<std::size_t>(q * double(times.size() - 1) + 0.5))];
-}
 
 // The "info" round trip on a server with `outputs` outputs driven: median and 90th percentile over
 // `commands` requests after the warm-up, or an "error" member when the presenter does not answer.
@@ -42,23 +31,16 @@ nlohmann::ordered_json infoCase(int outputs, int commands)
         result["error"] = "no greeting";
         return result;
     }
-    std::vector<double> times;
-    for (int i = 0; i < commands + WARM_UP; ++i) {
-        const auto sent = Clock::now();
-        presenter.write("info\n");
-        const auto reply = presenter.readLine();
-        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - sent).count();
-        if (!reply || reply->rfind("info {", 0) != 0) {
-            std::printf("info %2d outputs: bad reply\n", outputs);
-            result["error"] = "bad reply";
-            return result;
-        }
-        if (i >= WARM_UP) times.push_back(ms);
+    const auto times = pp::bench::roundTrips(presenter, commands, "info {", [](int) { return std::string("info\n"); });
+    if (!times) {
+        std::printf("info %2d outputs: bad reply\n", outputs);
+        result["error"] = "bad reply";
+        return result;
     }
     presenter.write("quit\n");
     presenter.wait();
-    const double median = quantile(times, 0.5);
-    const double p90 = quantile(times, 0.9);
+    const auto figures = pp::bench::percentiles(*times);
+    const double median = figures.median, p90 = figures.p90;
     std::printf("info %2d outputs %8.3fms median %8.3fms p90 over %d requests\n", outputs, median, p90, commands);
     result["median_ms"] = median;
     result["p90_ms"] = p90;

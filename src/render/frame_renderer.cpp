@@ -86,7 +86,6 @@ struct FrameRenderer::Surfaces {
     std::optional<FrameKey> frame;      // what the last frame was drawn for
     std::deque<std::vector<PixelRect>> history;  // what each of the last frames changed, newest first
     PixelRegion changed, drawn;
-    std::vector<PixelRect> result;
 };
 
 FrameRenderer::FrameRenderer() : surfaces_(std::make_unique<Surfaces>()) {}
@@ -218,7 +217,7 @@ std::span<const PixelRect> FrameRenderer::render(const PatchView& view, const Fr
     s.compositor.compose(target, key.surround, layers, s.bits, s.drawn.rects());
 
     // A frame drawn whole may differ anywhere from the one before it.
-    const auto& difference = sameFrame && !onBlank ? s.changed.rects() : s.drawn.rects();
+    const std::span<const PixelRect> difference = sameFrame && !onBlank ? s.changed.rects() : s.drawn.rects();
     // After a blank frame no older buffer holds anything still shown.
     if (onBlank) {
         s.history.push_front({wholeFrame(target)});
@@ -227,8 +226,7 @@ std::span<const PixelRect> FrameRenderer::render(const PatchView& view, const Fr
     }
     if (s.history.size() > HISTORY) s.history.pop_back();
     s.frame = key;
-    s.result.assign(difference.begin(), difference.end());
-    return s.result;
+    return difference;
 }
 
 }  // namespace pp

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <sstream>
 
 #include "child_process.hpp"
 #include "x_server.hpp"
@@ -49,23 +48,6 @@ public:
 private:
     xcb_connection_t* connection_;
 };
-
-// The XIDs of the connected outputs, by name, as xrandr --verbose lists them.
-std::map<std::string, std::uint32_t> outputIds(const XServer& server)
-{
-    std::map<std::string, std::uint32_t> ids;
-    std::istringstream text(server.output("xrandr --verbose --current"));
-    std::string line, current;
-    while (std::getline(text, line)) {
-        if (line.find(" connected") != std::string::npos) current = line.substr(0, line.find(' '));
-        const auto at = line.find("Identifier: 0x");
-        if (at != std::string::npos && !current.empty()) {
-            ids[current] = static_cast<std::uint32_t>(std::stoul(line.substr(at + 12), nullptr, 16));
-            current.clear();
-        }
-    }
-    return ids;
-}
 
 // The environment of a run on `display` alone: no compositor to be found.
 std::map<std::string, std::string> onX(const std::string& display)
@@ -174,7 +156,7 @@ XServer* ListDisplays::server = nullptr;
 
 TEST_F(ListDisplays, ListsBothOutputsWithEveryMemberInOrder)
 {
-    const auto ids = outputIds(*server);
+    const auto ids = server->outputIds();
     RootWatch watch(server->display());
     const auto displays = list();
     ASSERT_TRUE(displays.is_array());

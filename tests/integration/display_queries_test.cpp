@@ -2,30 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <sstream>
 
 #include "platform/x11/x11_displays.hpp"
 #include "x_server.hpp"
 
 namespace pp::test {
 namespace {
-
-// The XIDs of the connected outputs, by name, as xrandr --verbose lists them.
-std::map<std::string, std::uint32_t> outputIds(const XServer& server)
-{
-    std::map<std::string, std::uint32_t> ids;
-    std::istringstream text(server.output("xrandr --verbose --current"));
-    std::string line, current;
-    while (std::getline(text, line)) {
-        if (line.find(" connected") != std::string::npos) current = line.substr(0, line.find(' '));
-        const auto at = line.find("Identifier: 0x");
-        if (at != std::string::npos && !current.empty()) {
-            ids[current] = static_cast<std::uint32_t>(std::stoul(line.substr(at + 12), nullptr, 16));
-            current.clear();
-        }
-    }
-    return ids;
-}
 
 struct Connection {
     explicit Connection(const std::string& display) : c(x11::connectToServer(display.c_str())) {}
@@ -45,7 +27,7 @@ TEST(DisplayQueries, XvfbHasOneScreenWithoutPhysicalSize)
     const auto screens = displays.screens();
     ASSERT_EQ(screens.size(), 1u);
     const auto& s = screens[0];
-    EXPECT_EQ(s.number, outputIds(*server).at("screen"));
+    EXPECT_EQ(s.number, server->outputIds().at("screen"));
     EXPECT_EQ(s.name, "screen");
     EXPECT_EQ(s.frame, (Rect{0, 0, 1280, 1000}));
     EXPECT_EQ(s.mm, (Size{0, 0}));
@@ -75,7 +57,7 @@ TEST_F(DummyOutputs, EachOutputHasItsNumberFrameSizeAndName)
 {
     Connection connection(server->display());
     x11::X11Displays displays(connection.c);
-    const auto ids = outputIds(*server);
+    const auto ids = server->outputIds();
     const auto screens = displays.screens();
     ASSERT_EQ(screens.size(), 2u);
     EXPECT_EQ(screens[0].number, ids.at("DUMMY0"));

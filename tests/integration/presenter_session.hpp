@@ -1,11 +1,14 @@
-// A running presenter under a test X server, driven as a controller drives it.
+// A running presenter, driven as a controller drives it: under a test X server, or (see
+// wayland_presenter_session.hpp) on a test compositor.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "child_process.hpp"
@@ -14,15 +17,13 @@
 
 namespace pp::test {
 
-class PresenterSession {
+// The presenter started with `args` and the environment `env`, driven as a controller drives it.
+class ControllerSession {
 public:
-    PresenterSession(const XServer& server, const std::vector<std::string>& args = {},
-                     std::map<std::string, std::string> env = {})
-        : server_(server)
+    ControllerSession(const std::vector<std::string>& args, const std::map<std::string, std::string>& env)
     {
         std::vector<std::string> argv = {presenterPath()};
         argv.insert(argv.end(), args.begin(), args.end());
-        env["DISPLAY"] = server.display();
         child_ = std::make_unique<ChildProcess>(argv, env);
         greeting_ = child_->readLine(20s).value_or("");
     }
@@ -41,13 +42,32 @@ public:
 
     ChildProcess& child() { return *child_; }
 
+private:
+    std::unique_ptr<ChildProcess> child_;
+    std::string greeting_;
+};
+
+// A running presenter under a test X server, its pixels read back from the server.
+class PresenterSession : public ControllerSession {
+public:
+    PresenterSession(const XServer& server, const std::vector<std::string>& args = {},
+                     std::map<std::string, std::string> env = {})
+        : ControllerSession(args, withDisplay(std::move(env), server)), server_(server)
+    {
+    }
+
     Rgb pixel(int x, int y) const { return readRoot(server_.display(), x, y, 1, 1).at(x, y); }
     RootImage area(int x, int y, int w, int h) const { return readRoot(server_.display(), x, y, w, h); }
 
 private:
+    static std::map<std::string, std::string> withDisplay(std::map<std::string, std::string> env,
+                                                          const XServer& server)
+    {
+        env["DISPLAY"] = server.display();
+        return env;
+    }
+
     const XServer& server_;
-    std::unique_ptr<ChildProcess> child_;
-    std::string greeting_;
 };
 
 // The dither tile's value at a screen pixel: the tile is anchored at the display's bottom-left corner.

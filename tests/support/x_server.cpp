@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -228,6 +229,22 @@ std::string XServer::output(const std::string& command) const
     std::string text;
     runShell(command, "DISPLAY", display_, &text);
     return text;
+}
+
+std::map<std::string, std::uint32_t> XServer::outputIds() const
+{
+    std::map<std::string, std::uint32_t> ids;
+    std::istringstream text(output("xrandr --verbose --current"));
+    std::string line, current;
+    while (std::getline(text, line)) {
+        if (line.find(" connected") != std::string::npos) current = line.substr(0, line.find(' '));
+        const auto at = line.find("Identifier: 0x");
+        if (at != std::string::npos && !current.empty()) {
+            ids[current] = static_cast<std::uint32_t>(std::stoul(line.substr(at + 12), nullptr, 16));
+            current.clear();
+        }
+    }
+    return ids;
 }
 
 }  // namespace pp::test

@@ -4,6 +4,8 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,6 +46,8 @@ public:
     int run(const std::string& command) const;
     // Runs a shell command with DISPLAY set to this server; its standard output.
     std::string output(const std::string& command) const;
+    // The XIDs of the connected outputs, by name, as `xrandr --verbose` lists them.
+    std::map<std::string, std::uint32_t> outputIds() const;
 
 private:
     XServer(pid_t pid, std::string display, std::string folder);

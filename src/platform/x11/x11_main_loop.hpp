@@ -3,17 +3,14 @@
 
 #include <xcb/xcb.h>
 
-#include <atomic>
 #include <cstdlib>
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "platform/hand_over.hpp"
 #include "platform/platform.hpp"
 
 namespace pp::x11 {
@@ -52,8 +49,9 @@ public:
     // The line endWith() gave, else the connection-lost line.
     std::string endReason() const override { return endReason_; }
 
-    // Ends the loop with `reason` as its end line: run() returns at its next turn, and the hand-over
-    // item being served (if any) counts as not run, so no reply is written for it. Main thread.
+    // Ends the loop with `reason` as its end line: the hand-over closes at once (the item being served,
+    // if any, counts as not run, so no reply is written for it) and run() returns at its next turn.
+    // Main thread.
     void endWith(std::string reason);
 
     // Whether endWith() has been called. Main thread.
@@ -72,24 +70,10 @@ public:
     void setTarget(EventTarget* target) { target_ = target; }
     EventTarget* target() const { return target_; }
 
-    // Whether run() has ended. Any thread.
-    bool ended() const;
+    // Whether the hand-over has closed: endWith() was called or run() has ended. Any thread.
+    bool ended() const { return handOver_.ended(); }
 
 private:
-    struct Item;
-    // The queue and its wake-up, shared with the callers waiting in runOnMain so that they stay
-    // valid for a caller released by the loop's destruction.
-    struct HandOver {
-        HandOver();
-        ~HandOver();
-        int wakeup = -1;  // eventfd: written by runOnMain, read by the loop
-        std::mutex mutex;
-        std::condition_variable finished;
-        std::deque<std::shared_ptr<Item>> queue;
-        bool ended = false;
-    };
-    bool runOneItem();
-    void end();
     void deliver(xcb_generic_event_t* event, EventHandler& handler);
 
     struct FreeEvent {
@@ -98,13 +82,12 @@ private:
     using EventPointer = std::unique_ptr<xcb_generic_event_t, FreeEvent>;
 
     xcb_connection_t* connection_;
-    std::shared_ptr<HandOver> handOver_;
+    HandOver handOver_;
     EventTarget* target_ = nullptr;
     bool needsPaint_ = true;  // the first turn paints the freshly mapped window
     bool ending_ = false;
     std::string endReason_ = DISPLAY_CONNECTION_LOST;
     std::deque<EventPointer> held_;
-    std::atomic<std::thread::id> mainThread_;
 };
 
 }  // namespace pp::x11

@@ -5,19 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "frame_bytes.hpp"
+
 namespace pp {
 namespace {
-
-std::string frame(const std::string& body, std::uint32_t length)
-{
-    std::string bytes{char(length >> 24), char(length >> 16 & 255), char(length >> 8 & 255), char(length & 255)};
-    return bytes + body;
-}
-
-std::string frame(const std::string& body)
-{
-    return frame(body, static_cast<std::uint32_t>(body.size()));
-}
 
 std::vector<std::string> drain(FrameSplitter& frames)
 {

@@ -11,23 +11,13 @@
 #include <mutex>
 #include <thread>
 
+#include "frame_bytes.hpp"
 #include "platform/headless/headless_displays.hpp"
 #include "platform/headless/headless_main_loop.hpp"
 #include "platform/headless/headless_window.hpp"
 
 namespace pp {
 namespace {
-
-std::string frame(const std::string& body, std::uint32_t length)
-{
-    std::string bytes{char(length >> 24), char(length >> 16 & 255), char(length >> 8 & 255), char(length & 255)};
-    return bytes + body;
-}
-
-std::string frame(const std::string& body)
-{
-    return frame(body, static_cast<std::uint32_t>(body.size()));
-}
 
 std::string formB(int r, int g, int b, int br, int bg, int bb, int bits, const char* geometry)
 {
