@@ -38,8 +38,8 @@ struct Feeder {
 {
     // The status report names the display's profile afresh each time it is built.
     pp::ColourManagement* colour = pp::connectColourManagement().release();
-    auto profile = [colour, screen](const std::vector<std::uint8_t>& advertised) {
-        return pp::profileName(advertised, colour, screen);
+    auto profile = [colour, screen](const pp::DisplayReading& reading) {
+        return pp::profileName(reading.advertisedProfile, colour, reading.screen ? *reading.screen : screen);
     };
 
     std::unique_ptr<pp::Window> window = system.createWindow(screen);

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "display/output_colour.hpp"
+
 namespace pp {
 
 namespace {
@@ -29,6 +31,7 @@ JsonObject displayList(Displays& displays)
         entry["size_mm"] = {finiteOrZero(screen.mm.width), finiteOrZero(screen.mm.height)};
         entry["scale"] = finiteOrZero(screen.scale);
         entry["bits"] = screen.bitsPerSample;
+        entry["colour"] = colourMember(screen);
         list.push_back(std::move(entry));
     }
     return list;
@@ -37,7 +40,7 @@ JsonObject displayList(Displays& displays)
 RoadOutcome listDisplaysRoad(Displays& displays)
 {
     if (!displays.mainScreen()) return {"error no screen main", 1};
-    return {jsonText(displayList(displays)), 0};
+    return {jsonText(displayList(displays), JsonNull::written), 0};
 }
 
 }  // namespace pp

@@ -10,8 +10,9 @@ namespace pp {
 
 // One object per screen in the window system's order, members in this order: "display_id", "name",
 // "output", "main" (true for the main screen only), "frame" [x, y, width, height] in points,
-// "pixels" [width, height], "size_mm" [width, height], "scale" (device pixels per point) and "bits"
-// (bits per sample). A non-finite number is written as 0. Reads `displays` once each for the screens
+// "pixels" [width, height], "size_mm" [width, height], "scale" (device pixels per point), "bits"
+// (bits per sample) and "colour" (the output's encoding where the window system manages colour, else
+// null). A non-finite number is written as 0. Reads `displays` once each for the screens
 // and the main screen.
 JsonObject displayList(Displays& displays);
 

@@ -2,6 +2,7 @@
 
 #include <lcms2.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -74,6 +75,25 @@ std::optional<std::string> profileDescription(const std::vector<std::uint8_t>& b
     while (!text.empty() && (text.back() == ' ' || text.back() == '\n')) text.pop_back();
     if (text.empty()) return std::nullopt;
     return text;
+}
+
+TransferTable profileCalibrationCurve(const std::vector<std::uint8_t>& bytes, std::size_t capacity)
+{
+    Profile profile = openProfile(bytes);
+    if (!profile || capacity < 2 || !cmsIsTag(profile.get(), cmsSigVcgtTag)) return {};
+    // lcms2 reads the tag as three tone curves, red, green and blue, whichever form the file holds.
+    auto* curves = static_cast<cmsToneCurve**>(cmsReadTag(profile.get(), cmsSigVcgtTag));
+    if (!curves || !curves[0] || !curves[1] || !curves[2]) return {};
+    TransferTable table;
+    std::vector<float>* channels[3] = {&table.red, &table.green, &table.blue};
+    for (int c = 0; c < 3; ++c) {
+        channels[c]->reserve(capacity);
+        for (std::size_t i = 0; i < capacity; ++i) {
+            const float in = static_cast<float>(double(i) / double(capacity - 1));
+            channels[c]->push_back(std::clamp(cmsEvalToneCurveFloat(curves[c], in), 0.0f, 1.0f));
+        }
+    }
+    return table;
 }
 
 std::optional<std::vector<std::uint8_t>> profileFileBytes(const std::string& path)

@@ -8,7 +8,7 @@ namespace pp {
 namespace {
 
 // Appends `value`; false when it cannot be written.
-bool append(std::string& out, const JsonObject& value)
+bool append(std::string& out, const JsonObject& value, JsonNull nulls)
 {
     switch (value.type()) {
     case JsonObject::value_t::object: {
@@ -17,9 +17,9 @@ bool append(std::string& out, const JsonObject& value)
         for (const auto& [key, member] : value.items()) {
             if (!first) out += ',';
             first = false;
-            if (!append(out, JsonObject(key))) return false;
+            if (!append(out, JsonObject(key), nulls)) return false;
             out += ':';
-            if (!append(out, member)) return false;
+            if (!append(out, member, nulls)) return false;
         }
         out += '}';
         return true;
@@ -30,7 +30,7 @@ bool append(std::string& out, const JsonObject& value)
         for (const auto& element : value) {
             if (!first) out += ',';
             first = false;
-            if (!append(out, element)) return false;
+            if (!append(out, element, nulls)) return false;
         }
         out += ']';
         return true;
@@ -59,17 +59,21 @@ bool append(std::string& out, const JsonObject& value)
     case JsonObject::value_t::boolean:
         out += value.dump();
         return true;
+    case JsonObject::value_t::null:
+        if (nulls == JsonNull::refused) return false;
+        out += "null";
+        return true;
     default:
-        return false;  // null, binary, discarded
+        return false;  // binary, discarded
     }
 }
 
 }  // namespace
 
-std::string jsonText(const JsonObject& value)
+std::string jsonText(const JsonObject& value, JsonNull nulls)
 {
     std::string out;
-    if (!append(out, value)) return {};
+    if (!append(out, value, nulls)) return {};
     return out;
 }
 

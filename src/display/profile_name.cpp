@@ -1,6 +1,7 @@
 #include "display/profile_name.hpp"
 
 #include "display/icc_profile.hpp"
+#include "display/output_colour.hpp"
 
 namespace pp {
 
@@ -11,6 +12,8 @@ std::string profileName(Displays& displays, ColourManagement* colour, const Scre
 
 std::string profileName(const std::vector<std::uint8_t>& advertised, ColourManagement* colour, const Screen& screen)
 {
+    // A compositor that manages colour says itself what the output expects.
+    if (screen.colour) return colourProfileName(*screen.colour);
     if (auto description = profileDescription(advertised)) return *description;
     if (!colour) return "";
     const auto deviceId = colour->displayUUID(screen);

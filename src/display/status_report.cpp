@@ -5,6 +5,7 @@
 
 #include "app/options.hpp"
 #include "display/json_text.hpp"
+#include "display/output_colour.hpp"
 
 namespace pp {
 
@@ -93,7 +94,10 @@ std::string info(const Screen& screen, const Geometry& geometry, const PatchView
     report["profile"] = std::string(profile);
     report["surround"] = "black, the whole screen";
     report["paint"] = view.mode;
-    report["gamma_table"] = gammaMember(reading.transfer);
+    // Where the window system manages colour, what it applies after the patch is the output's
+    // calibration curve; elsewhere the display's own transfer table.
+    report["gamma_table"] = gammaMember(current.colour ? calibrationCurve(*current.colour, GAMMA_TABLE_CAPACITY)
+                                                       : reading.transfer);
     return jsonText(report);
 }
 

@@ -38,6 +38,20 @@ struct Rect {
     bool operator==(const Rect&) const = default;
 };
 
+// How a colour-managed window system says an output expects its pixels to be encoded: by an ICC
+// profile, or parametrically by primaries, a transfer function and luminances. The compositor passes a
+// surface tagged with this description through to the output unchanged, and then applies only the
+// output's own calibration (an ICC profile's vcgt, a gamma table).
+struct OutputColour {
+    std::vector<std::uint8_t> icc;   // the output's ICC profile; empty when it is described parametrically
+    std::string primaries;           // the primaries' name in the protocol ("bt2020", "srgb"); empty when
+                                     // they are given only as numbers, or not at all
+    std::vector<double> primaryValues;  // CIE 1931 x, y of red, green, blue and white (8 numbers), or empty
+    std::string transfer;            // the transfer function's name ("st2084_pq", "gamma22"), or a power
+                                     // curve as "power 2.4"; empty when none was given
+    std::vector<double> luminance;   // minimum, maximum and reference white in cd/m², or empty
+};
+
 // One attached display, as the window system describes it at the moment of the query.
 struct Screen {
     std::uint32_t number = 0;      // display number: the RandR output's XID on X11
@@ -50,6 +64,9 @@ struct Screen {
     int depth = 24;                // screen depth (24 or 30)
     int bitsPerSample = 8;         // bits per colour sample of the screen (8 or 10)
     double scale = 1;              // backing scale factor: device pixels per point
+    // The output's encoding where the window system manages colour and describes it; none where it does
+    // no colour management (X11, a compositor without the colour-management protocol) or could not say.
+    std::shared_ptr<const OutputColour> colour;
 };
 
 // The display's transfer (gamma) table: three channels of equal length, values 0 to 1.

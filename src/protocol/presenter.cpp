@@ -157,7 +157,7 @@ std::string Presenter::report()
 {
     const DisplayReading reading = displays_.displayReading(screen_.number, GAMMA_TABLE_CAPACITY);
     return info(screen_, geometry_, view_, reading,
-                profileName_ ? profileName_(reading.advertisedProfile) : std::string());
+                profileName_ ? profileName_(reading) : std::string());
 }
 
 }  // namespace pp

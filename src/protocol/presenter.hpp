@@ -18,10 +18,10 @@
 
 namespace pp {
 
-// Gives the name of the display's colour profile for each status report, from the profile the window
-// system advertises for the display (read with the report; empty for none) or else from colour
-// management; "" for none.
-using ProfileName = std::function<std::string(const std::vector<std::uint8_t>& advertised)>;
+// Gives the name of the display's colour profile for each status report, from the reading of the
+// display made for the report (the encoding a colour-managed window system describes, the profile it
+// advertises) or else from colour management; "" for none.
+using ProfileName = std::function<std::string(const DisplayReading& reading)>;
 
 // Main thread only: every member is called by the event loop or by work handed over to it. Owns the
 // view (its patch starts at the geometry's start-up rectangle) and the renderer; `window` and

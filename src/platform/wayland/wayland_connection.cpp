@@ -1,11 +1,17 @@
 #include "platform/wayland/wayland_connection.hpp"
 
+#include <sys/mman.h>
+#include <unistd.h>
 #include <wayland-client.h>
 
 #include <algorithm>
 #include <cstdarg>
 #include <cstring>
 #include <utility>
+
+#ifdef PP_COLOUR_MANAGEMENT
+#include "color-management-v1-client-protocol.h"
+#endif
 
 #include "idle-inhibit-unstable-v1-client-protocol.h"
 #include "presentation-time-client-protocol.h"
@@ -69,6 +75,106 @@ struct Listeners {
     static constexpr wl_seat_listener SEAT = {capabilities, seatName};
 
     static void outputDone(Output& output) { output.owner->outputDone(output); }
+
+#ifdef PP_COLOUR_MANAGEMENT
+    static void supportedIntent(void* data, wp_color_manager_v1*, std::uint32_t intent)
+    {
+        if (intent == WP_COLOR_MANAGER_V1_RENDER_INTENT_PERCEPTUAL) static_cast<WaylandConnection*>(data)->perceptual_ = true;
+    }
+    static void supportedOther(void*, wp_color_manager_v1*, std::uint32_t) {}
+    static void managerDone(void*, wp_color_manager_v1*) {}
+    static constexpr wp_color_manager_v1_listener MANAGER = {supportedIntent, supportedOther, supportedOther,
+                                                             supportedOther, managerDone};
+
+    // The output's encoding changed (HDR switched on, another profile): what it expects is asked again,
+    // and whoever follows the output is told.
+    static void encodingChanged(void* data, wp_color_management_output_v1*)
+    {
+        Output& output = *static_cast<Output*>(data);
+        output.owner->describeOutput(output);
+        if (output.state.done && output.owner->onOutputChanged) output.owner->onOutputChanged(output.state.registryName);
+    }
+    static constexpr wp_color_management_output_v1_listener COLOUR_OUTPUT = {encodingChanged};
+
+    static void descriptionFailed(void* data, wp_image_description_v1*, std::uint32_t, const char*)
+    {
+        static_cast<Output*>(data)->owner->forgetDescription(*static_cast<Output*>(data));
+    }
+    static void descriptionReady(void* data, wp_image_description_v1* description)
+    {
+        Output& output = *static_cast<Output*>(data);
+        output.descriptionReady = true;
+        output.arriving = {};
+        output.information = wp_image_description_v1_get_information(description);
+        wp_image_description_info_v1_add_listener(output.information, &INFORMATION, &output);
+    }
+    static void ready(void* data, wp_image_description_v1* description, std::uint32_t)
+    {
+        descriptionReady(data, description);
+    }
+    static void ready2(void* data, wp_image_description_v1* description, std::uint32_t, std::uint32_t)
+    {
+        descriptionReady(data, description);
+    }
+    static constexpr wp_image_description_v1_listener DESCRIPTION = {descriptionFailed, ready, ready2};
+
+    static OutputColour& arriving(void* data) { return static_cast<Output*>(data)->arriving; }
+    static void informationDone(void* data, wp_image_description_info_v1* information)
+    {
+        Output& output = *static_cast<Output*>(data);
+        wp_image_description_info_v1_destroy(information);
+        output.information = nullptr;
+        output.colour = std::make_shared<const OutputColour>(std::move(output.arriving));
+        output.arriving = {};
+    }
+    // The ICC profile comes as a file to map; a size no profile has is not read.
+    static void iccFile(void* data, wp_image_description_info_v1*, std::int32_t fd, std::uint32_t size)
+    {
+        constexpr std::uint32_t MOST_ICC_BYTES = 64u << 20;
+        if (size > 0 && size <= MOST_ICC_BYTES) {
+            void* bytes = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+            if (bytes != MAP_FAILED) {
+                const auto* first = static_cast<const std::uint8_t*>(bytes);
+                arriving(data).icc.assign(first, first + size);
+                munmap(bytes, size);
+            }
+        }
+        close(fd);
+    }
+    static void primaries(void* data, wp_image_description_info_v1*, std::int32_t rx, std::int32_t ry, std::int32_t gx,
+                          std::int32_t gy, std::int32_t bx, std::int32_t by, std::int32_t wx, std::int32_t wy)
+    {
+        arriving(data).primaryValues.clear();
+        for (std::int32_t v : {rx, ry, gx, gy, bx, by, wx, wy}) arriving(data).primaryValues.push_back(v / 1e6);
+    }
+    static void primariesNamed(void* data, wp_image_description_info_v1*, std::uint32_t named)
+    {
+        arriving(data).primaries = primariesName(named);
+    }
+    static void tfPower(void* data, wp_image_description_info_v1*, std::uint32_t exponent)
+    {
+        // A named transfer function, sent as well, says more.
+        if (arriving(data).transfer.empty()) arriving(data).transfer = powerTransferName(exponent);
+    }
+    static void tfNamed(void* data, wp_image_description_info_v1*, std::uint32_t named)
+    {
+        arriving(data).transfer = transferName(named);
+    }
+    static void luminances(void* data, wp_image_description_info_v1*, std::uint32_t minimum, std::uint32_t maximum,
+                           std::uint32_t reference)
+    {
+        arriving(data).luminance = {minimum / 1e4, double(maximum), double(reference)};
+    }
+    static void targetPrimaries(void*, wp_image_description_info_v1*, std::int32_t, std::int32_t, std::int32_t,
+                                std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t)
+    {
+    }
+    static void targetLuminance(void*, wp_image_description_info_v1*, std::uint32_t, std::uint32_t) {}
+    static void targetLevel(void*, wp_image_description_info_v1*, std::uint32_t) {}
+    static constexpr wp_image_description_info_v1_listener INFORMATION = {
+        informationDone, iccFile, primaries, primariesNamed, tfPower, tfNamed, luminances, targetPrimaries,
+        targetLuminance, targetLevel, targetLevel};
+#endif
 };
 
 namespace {
@@ -94,16 +200,28 @@ std::unique_ptr<WaylandConnection> WaylandConnection::connect()
     for (auto& output : c->outputs_) c->watchOutput(*output);
     // The outputs' descriptions, the seat, the formats; then what the xdg-outputs add.
     if (wl_display_roundtrip(display) < 0 || wl_display_roundtrip(display) < 0) return nullptr;
+    // A compositor that manages colour has sent the outputs' descriptions by now, and their information
+    // with the last round trip; one slower to answer gets a few more.
+    for (int more = 0; more < 4 && c->descriptionsPending(); ++more) {
+        if (wl_display_roundtrip(display) < 0) return nullptr;
+    }
     return c;
 }
 
 WaylandConnection::~WaylandConnection()
 {
     for (auto& output : outputs_) {
+        forgetDescription(*output);
+#ifdef PP_COLOUR_MANAGEMENT
+        if (output->colourOutput) wp_color_management_output_v1_destroy(output->colourOutput);
+#endif
         if (output->xdg) zxdg_output_v1_destroy(output->xdg);
         if (output->proxy) wl_output_destroy(output->proxy);
     }
     if (seat_) wl_seat_destroy(seat_);
+#ifdef PP_COLOUR_MANAGEMENT
+    if (colourManager_) wp_color_manager_v1_destroy(colourManager_);
+#endif
     if (idleInhibitManager_) zwp_idle_inhibit_manager_v1_destroy(idleInhibitManager_);
     if (xdgOutputManager_) zxdg_output_manager_v1_destroy(xdgOutputManager_);
     if (viewporter_) wp_viewporter_destroy(viewporter_);
@@ -159,6 +277,11 @@ void WaylandConnection::addGlobal(std::uint32_t name, const char* interface, std
     } else if (kind == zwp_idle_inhibit_manager_v1_interface.name) {
         idleInhibitManager_ = bind<zwp_idle_inhibit_manager_v1>(registry_, name,
                                                                 &zwp_idle_inhibit_manager_v1_interface, version, 1);
+#ifdef PP_COLOUR_MANAGEMENT
+    } else if (kind == wp_color_manager_v1_interface.name) {
+        colourManager_ = bind<wp_color_manager_v1>(registry_, name, &wp_color_manager_v1_interface, version, 2);
+        wp_color_manager_v1_add_listener(colourManager_, &Listeners::MANAGER, this);
+#endif
     } else if (kind == wl_seat_interface.name && !seat_) {
         seat_ = bind<wl_seat>(registry_, name, &wl_seat_interface, version, 5);
         seatName_ = name;
@@ -178,6 +301,10 @@ void WaylandConnection::removeGlobal(std::uint32_t name)
                               [name](const auto& output) { return output->state.registryName == name; });
     if (found != outputs_.end()) {
         const bool described = (*found)->state.done;
+        forgetDescription(**found);
+#ifdef PP_COLOUR_MANAGEMENT
+        if ((*found)->colourOutput) wp_color_management_output_v1_destroy((*found)->colourOutput);
+#endif
         if ((*found)->xdg) zxdg_output_v1_destroy((*found)->xdg);
         if (wl_output_get_version((*found)->proxy) >= WL_OUTPUT_RELEASE_SINCE_VERSION) {
             wl_output_release((*found)->proxy);
@@ -275,6 +402,49 @@ void WaylandConnection::watchOutput(Output& output)
         output.xdg = zxdg_output_manager_v1_get_xdg_output(xdgOutputManager_, output.proxy);
         zxdg_output_v1_add_listener(output.xdg, &listener, &output);
     }
+#ifdef PP_COLOUR_MANAGEMENT
+    if (colourManager_ && !output.colourOutput) {
+        output.colourOutput = wp_color_manager_v1_get_output(colourManager_, output.proxy);
+        wp_color_management_output_v1_add_listener(output.colourOutput, &Listeners::COLOUR_OUTPUT, &output);
+        describeOutput(output);
+    }
+#endif
+}
+
+void WaylandConnection::describeOutput([[maybe_unused]] Output& output)
+{
+    forgetDescription(output);
+#ifdef PP_COLOUR_MANAGEMENT
+    output.description = wp_color_management_output_v1_get_image_description(output.colourOutput);
+    wp_image_description_v1_add_listener(output.description, &Listeners::DESCRIPTION, &output);
+#endif
+}
+
+void WaylandConnection::forgetDescription([[maybe_unused]] Output& output)
+{
+#ifdef PP_COLOUR_MANAGEMENT
+    if (output.information) wp_image_description_info_v1_destroy(output.information);
+    if (output.description) wp_image_description_v1_destroy(output.description);
+#endif
+    output.information = nullptr;
+    output.description = nullptr;
+    output.descriptionReady = false;
+    output.arriving = {};
+    output.colour.reset();
+}
+
+bool WaylandConnection::descriptionsPending() const
+{
+    return std::any_of(outputs_.begin(), outputs_.end(), [](const auto& output) {
+        return output->description && (!output->descriptionReady || output->information);
+    });
+}
+
+wp_image_description_v1* WaylandConnection::taggingDescription(std::uint32_t registryName) const
+{
+    const Output* found = output(registryName);
+    if (!found || !perceptual_ || !found->descriptionReady) return nullptr;
+    return found->description;
 }
 
 void WaylandConnection::outputDone(Output& output)

@@ -24,6 +24,10 @@ struct wp_viewporter;
 struct zxdg_output_manager_v1;
 struct zxdg_output_v1;
 struct zwp_idle_inhibit_manager_v1;
+struct wp_color_manager_v1;
+struct wp_color_management_output_v1;
+struct wp_image_description_v1;
+struct wp_image_description_info_v1;
 
 namespace pp::wayland {
 
@@ -36,6 +40,14 @@ struct Output {
     zxdg_output_v1* xdg = nullptr;
     OutputState state;
     std::optional<Screen> announced;  // the screen as of the last completed description
+
+    // Colour management: the output's encoding as the compositor describes it.
+    wp_color_management_output_v1* colourOutput = nullptr;
+    wp_image_description_v1* description = nullptr;  // the output's current image description
+    bool descriptionReady = false;                   // it may be set on a surface
+    wp_image_description_info_v1* information = nullptr;  // its information, while it arrives
+    OutputColour arriving;                           // what the information has said so far
+    std::shared_ptr<const OutputColour> colour;      // the encoding, once described; none before or without
 };
 
 // Owns the display connection and every global it binds. The events of the globals are dispatched by
@@ -58,6 +70,10 @@ public:
     wp_viewporter* viewporter() const { return viewporter_; }
     zwp_idle_inhibit_manager_v1* idleInhibitManager() const { return idleInhibitManager_; }
     wl_seat* seat() const { return seat_; }
+    wp_color_manager_v1* colourManager() const { return colourManager_; }
+    // The output's own image description, ready to tag a surface with the perceptual intent; null
+    // where the compositor manages no colour, the description failed or that intent is not offered.
+    wp_image_description_v1* taggingDescription(std::uint32_t registryName) const;
     std::uint32_t seatCapabilities() const { return seatCapabilities_; }
 
     // Whether wl_shm offers the pixel format (a wl_shm format code).
@@ -70,8 +86,8 @@ public:
     // The output with this registry name, or null.
     const Output* output(std::uint32_t registryName) const;
 
-    // Called when an output that had been described changes (new mode, position or scale) or goes
-    // away, with its registry name.
+    // Called when an output that had been described changes (new mode, position or scale, or another
+    // encoding where the compositor manages colour) or goes away, with its registry name.
     std::function<void(std::uint32_t)> onOutputChanged;
     // Called when the seat's capabilities change (a keyboard or pointer appears or goes).
     std::function<void()> onSeatChanged;
@@ -83,6 +99,10 @@ private:
     void removeGlobal(std::uint32_t name);
     void watchOutput(Output& output);
     void outputDone(Output& output);
+    // Asks for the output's current image description and, once it is ready, for its information.
+    void describeOutput(Output& output);
+    void forgetDescription(Output& output);
+    bool descriptionsPending() const;
 
     wl_display* display_ = nullptr;
     wl_registry* registry_ = nullptr;
@@ -94,6 +114,8 @@ private:
     wp_viewporter* viewporter_ = nullptr;
     zxdg_output_manager_v1* xdgOutputManager_ = nullptr;
     zwp_idle_inhibit_manager_v1* idleInhibitManager_ = nullptr;
+    wp_color_manager_v1* colourManager_ = nullptr;
+    bool perceptual_ = false;  // the compositor offers the perceptual rendering intent
     wl_seat* seat_ = nullptr;
     std::uint32_t seatName_ = 0;
     std::uint32_t seatCapabilities_ = 0;

@@ -1,6 +1,7 @@
 #include "platform/wayland/wayland_screens.hpp"
 
 #include <algorithm>
+#include <iterator>
 
 namespace pp::wayland {
 
@@ -13,6 +14,37 @@ bool meaningful(const std::string& word)
 }
 
 }  // namespace
+
+std::string primariesName(std::uint32_t named)
+{
+    static const char* const NAMES[] = {nullptr, "srgb", "pal_m", "pal", "ntsc", "generic_film", "bt2020",
+                                        "cie1931_xyz", "dci_p3", "display_p3", "adobe_rgb"};
+    if (named < std::size(NAMES) && NAMES[named]) return NAMES[named];
+    return "primaries " + std::to_string(named);
+}
+
+std::string transferName(std::uint32_t named)
+{
+    static const char* const NAMES[] = {nullptr,  "bt1886",     "gamma22",   "gamma28", "st240",
+                                        "ext_linear", "log_100", "log_316",   "xvycc",   "srgb",
+                                        "ext_srgb", "st2084_pq", "st428",     "hlg",     "compound_power_2_4"};
+    if (named < std::size(NAMES) && NAMES[named]) return NAMES[named];
+    return "tf " + std::to_string(named);
+}
+
+std::string powerTransferName(std::uint32_t exponentTimes10000)
+{
+    // Four decimals at most, without trailing zeros: 22000 is "power 2.2", 24000 "power 2.4".
+    std::string text = std::to_string(exponentTimes10000 / 10000);
+    std::uint32_t fraction = exponentTimes10000 % 10000;
+    if (fraction != 0) {
+        std::string digits = std::to_string(fraction);
+        digits.insert(0, 4 - digits.size(), '0');
+        while (digits.back() == '0') digits.pop_back();
+        text += "." + digits;
+    }
+    return "power " + text;
+}
 
 Screen screenOf(const OutputState& output, int bitsPerSample)
 {

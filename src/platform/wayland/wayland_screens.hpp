@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/platform.hpp"
@@ -33,6 +34,14 @@ struct OutputState {
     std::string xdgDescription;
     bool done = false;               // the first wl_output.done has arrived
 };
+
+// The colour-management protocol's names of its named primaries and transfer functions ("bt2020",
+// "st2084_pq"); a value the protocol did not name when this was written is "primaries N" or "tf N".
+std::string primariesName(std::uint32_t named);
+std::string transferName(std::uint32_t named);
+
+// A power-law transfer function from the protocol's exponent times 10000: "power 2.4".
+std::string powerTransferName(std::uint32_t exponentTimes10000);
 
 // The screen an output stands for. Number: the registry name. Output name: the connector name. Name:
 // the description, else make and model, else the connector name. Frame: the logical rectangle (else

@@ -18,6 +18,9 @@
 #include "presentation-time-client-protocol.h"
 #include "viewporter-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
+#ifdef PP_COLOUR_MANAGEMENT
+#include "color-management-v1-client-protocol.h"
+#endif
 
 namespace pp::wayland {
 
@@ -205,6 +208,15 @@ std::unique_ptr<WaylandWindow> WaylandWindow::create(WaylandConnection& connecti
         w->inhibitor_ = zwp_idle_inhibit_manager_v1_create_inhibitor(connection.idleInhibitManager(), w->surface_);
     }
 
+#ifdef PP_COLOUR_MANAGEMENT
+    // The pixels are in the output's own encoding: tagged so, the compositor converts nothing.
+    if (wp_image_description_v1* description = connection.taggingDescription(screen.number)) {
+        w->colourSurface_ = wp_color_manager_v1_get_surface(connection.colourManager(), w->surface_);
+        wp_color_management_surface_v1_set_image_description(w->colourSurface_, description,
+                                                              WP_COLOR_MANAGER_V1_RENDER_INTENT_PERCEPTUAL);
+    }
+#endif
+
     // One buffer pixel per device pixel: an integer scale is the buffer scale, any other a viewport.
     const double integer = std::round(screen.scale);
     const bool wholeScale = integer >= 1 && std::abs(screen.scale - integer) < 1e-9 &&
@@ -248,6 +260,9 @@ WaylandWindow::~WaylandWindow()
     if (feedbackProxy_) wp_presentation_feedback_destroy(feedbackProxy_);
     if (frameCallback_) wl_callback_destroy(frameCallback_);
     if (inhibitor_) zwp_idle_inhibitor_v1_destroy(inhibitor_);
+#ifdef PP_COLOUR_MANAGEMENT
+    if (colourSurface_) wp_color_management_surface_v1_destroy(colourSurface_);
+#endif
     if (viewport_) wp_viewport_destroy(viewport_);
     if (toplevel_) xdg_toplevel_destroy(toplevel_);
     if (xdgSurface_) xdg_surface_destroy(xdgSurface_);

@@ -23,6 +23,7 @@ struct xdg_toplevel;
 struct wp_viewport;
 struct wp_presentation_feedback;
 struct zwp_idle_inhibitor_v1;
+struct wp_color_management_surface_v1;
 
 namespace pp::wayland {
 
@@ -34,6 +35,8 @@ namespace pp::wayland {
 // once the compositor says the frame was presented (a discarded frame is committed again); without
 // presentation-time, or from a compositor that has left several frames in a row unreported, it waits
 // for the frame callback. Only the changed area is damaged. An idle inhibitor keeps the output from blanking.
+// Where the compositor manages colour, the surface carries the output's own image description from its
+// first frame on, so the compositor passes the pixels through to the output unchanged.
 // The pointer is hidden over the window from the start. Main thread only; lives shorter than the
 // connection and the loop it was made with.
 class WaylandWindow : public Window {
@@ -88,6 +91,7 @@ private:
     xdg_toplevel* toplevel_ = nullptr;
     wp_viewport* viewport_ = nullptr;
     zwp_idle_inhibitor_v1* inhibitor_ = nullptr;
+    wp_color_management_surface_v1* colourSurface_ = nullptr;  // the surface's tag, where colour is managed
     int width_ = 0;           // buffer size, device pixels
     int height_ = 0;
     double scale_ = 1;        // device pixels per point

@@ -10,7 +10,8 @@
 namespace pp::wayland {
 
 // Screens are the compositor's wl_outputs in the order the registry announced them; the main screen is
-// the first. No transfer table can be read (three empty channels) and no profile is advertised. Owns
+// the first. Where the compositor manages colour, each screen carries the encoding it describes for the
+// output. No transfer table can be read (three empty channels) and no profile is advertised. Owns
 // the connection; windows it made must be destroyed before it. Main thread, except
 // mainLoop().runOnMain.
 class WaylandWindowSystem : public WindowSystem {

@@ -250,7 +250,8 @@ TEST(PresenterReport, ReadsTheDisplayOnceAndNamesTheProfileFromTheBytesReadWithI
     headless::HeadlessWindow window(screen);
     std::vector<std::vector<std::uint8_t>> seen;
     Presenter presenter(window, displays, screen, patchGeometry({}, screen), {},
-                        [&seen](const std::vector<std::uint8_t>& advertised) {
+                        [&seen](const DisplayReading& reading) {
+                            const auto& advertised = reading.advertisedProfile;
                             seen.push_back(advertised);
                             return std::string("named from ") + std::string(advertised.begin(), advertised.end());
                         });
