@@ -8,13 +8,19 @@
 
 namespace pp::test {
 
-void writeOwnProfile(const std::string& path, const std::string& description)
+void writeOwnProfile(const std::string& path, const std::string& description, double calibrationExponent)
 {
     cmsHPROFILE profile = cmsCreate_sRGBProfile();
     cmsMLU* text = cmsMLUalloc(nullptr, 1);
     cmsMLUsetASCII(text, "en", "US", description.c_str());
     cmsWriteTag(profile, cmsSigProfileDescriptionTag, text);
     cmsMLUfree(text);
+    if (calibrationExponent > 0) {
+        cmsToneCurve* curve = cmsBuildGamma(nullptr, calibrationExponent);
+        cmsToneCurve* curves[3] = {curve, curve, curve};
+        cmsWriteTag(profile, cmsSigVcgtTag, curves);
+        cmsFreeToneCurve(curve);
+    }
     cmsMD5computeID(profile);
     const bool saved = cmsSaveProfileToFile(profile, path.c_str());
     cmsCloseProfile(profile);

@@ -20,29 +20,6 @@ namespace {
 constexpr int W = 800;
 constexpr int H = 600;  // not a multiple of 16: the dither tile's anchoring shows
 
-std::string attributes(int r, int g, int b, std::optional<int> bits)
-{
-    std::string text = "red=\"" + std::to_string(r) + "\" green=\"" + std::to_string(g) + "\" blue=\"" +
-                       std::to_string(b) + "\"";
-    if (bits) text += " bits=\"" + std::to_string(*bits) + "\"";
-    return text;
-}
-
-std::string formA(int r, int g, int b, const std::string& geometry)
-{
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><calibration><shapes><rectangle><color " +
-           attributes(r, g, b, std::nullopt) + " /><geometry " + geometry +
-           " /></rectangle></shapes></calibration>";
-}
-
-std::string formB(Rgb colour, Rgb background, int bits, const std::string& geometry)
-{
-    return "<?xml version=\"1.0\" encoding=\"utf-8\"?><calibration><color " +
-           attributes(colour.r, colour.g, colour.b, bits) + "/><background " +
-           attributes(background.r, background.g, background.b, bits) + "/><geometry " + geometry +
-           "/></calibration>";
-}
-
 // x, y, cx, cy as fractions; on 800 x 600: columns 200..599, rows 60..239.
 const std::string BOX = R"(x="0.25" y="0.1" cx="0.5" cy="0.3")";
 const std::string WHOLE = R"(x="0" y="0" cx="1" cy="1")";

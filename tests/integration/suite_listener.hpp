@@ -10,11 +10,40 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
 
+#include "pixels.hpp"
+
 namespace pp::test {
+
+// A colour's attributes in a suite's message: red, green, blue and, when given, bits.
+inline std::string attributes(int r, int g, int b, std::optional<int> bits)
+{
+    std::string text = "red=\"" + std::to_string(r) + "\" green=\"" + std::to_string(g) + "\" blue=\"" +
+                       std::to_string(b) + "\"";
+    if (bits) text += " bits=\"" + std::to_string(*bits) + "\"";
+    return text;
+}
+
+// The message with 8-bit colours on black: a rectangle of shapes.
+inline std::string formA(int r, int g, int b, const std::string& geometry)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><calibration><shapes><rectangle><color " +
+           attributes(r, g, b, std::nullopt) + " /><geometry " + geometry +
+           " /></rectangle></shapes></calibration>";
+}
+
+// The message with a colour and a background of `bits` bits each.
+inline std::string formB(Rgb colour, Rgb background, int bits, const std::string& geometry)
+{
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?><calibration><color " +
+           attributes(colour.r, colour.g, colour.b, bits) + "/><background " +
+           attributes(background.r, background.g, background.b, bits) + "/><geometry " + geometry +
+           "/></calibration>";
+}
 
 // The 4-byte big-endian length `length` followed by `body`.
 inline std::string suiteFrame(const std::string& body, std::uint32_t length)

@@ -19,23 +19,13 @@
 namespace pp::test {
 namespace {
 
-class WaylandDamage : public ::testing::TestWithParam<Compositor::Kind> {};
+class WaylandDamage : public ::testing::TestWithParam<TestCompositor> {};
 
 TEST_P(WaylandDamage, EveryAnsweredFrameIsTheFullRedraw)
 {
+    if (GetParam() == TestCompositor::colourWeston) SKIP_WITHOUT_COLOUR_WESTON();
     constexpr int W = 480, H = 320;
-    std::unique_ptr<Compositor> compositor;
-    if (GetParam() == Compositor::Kind::sway) {
-        SwayOptions options;
-        options.width = W;
-        options.height = H;
-        compositor = Compositor::startSway(options);
-    } else {
-        WestonOptions options;
-        options.width = W;
-        options.height = H;
-        compositor = Compositor::startWeston(options);
-    }
+    std::unique_ptr<Compositor> compositor = startTestCompositor(GetParam(), W, H);
     // An empty value stands for a variable removed.
     for (const auto& [name, value] : compositor->env()) {
         if (value.empty()) {
@@ -88,8 +78,9 @@ TEST_P(WaylandDamage, EveryAnsweredFrameIsTheFullRedraw)
     window.reset();
 }
 
-INSTANTIATE_TEST_SUITE_P(Headless, WaylandDamage, ::testing::Values(Compositor::Kind::sway, Compositor::Kind::weston),
-                         [](const auto& info) { return info.param == Compositor::Kind::sway ? "sway" : "weston"; });
+INSTANTIATE_TEST_SUITE_P(Headless, WaylandDamage,
+                         ::testing::Values(TestCompositor::sway, TestCompositor::weston, TestCompositor::colourWeston),
+                         [](const auto& info) { return std::string(testCompositorName(info.param)); });
 
 }  // namespace
 }  // namespace pp::test

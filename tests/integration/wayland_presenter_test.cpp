@@ -25,31 +25,14 @@ double wallClock()
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
-std::unique_ptr<Compositor> start(Compositor::Kind kind, int width, int height, int scale = 1, int outputs = 1)
-{
-    if (kind == Compositor::Kind::sway) {
-        SwayOptions options;
-        options.outputs = outputs;
-        options.width = width;
-        options.height = height;
-        options.scale = scale;
-        return Compositor::startSway(options);
-    }
-    WestonOptions options;
-    options.width = width;
-    options.height = height;
-    options.scale = scale;
-    return Compositor::startWeston(options);
-}
-
 std::string firstOutput(const Compositor& compositor)
 {
     return compositor.outputs().at(0).name;
 }
 
-std::string kindName(const ::testing::TestParamInfo<Compositor::Kind>& info)
+std::string compositorName(const ::testing::TestParamInfo<TestCompositor>& info)
 {
-    return info.param == Compositor::Kind::sway ? "sway" : "weston";
+    return testCompositorName(info.param);
 }
 
 // The members of --list-displays on this compositor, as JSON.
@@ -60,11 +43,19 @@ nlohmann::json displayList(const Compositor& compositor)
     return nlohmann::json::parse(run.output);
 }
 
-class OnCompositor : public ::testing::TestWithParam<Compositor::Kind> {};
+// sway never reports a presentation, weston 10 and 16 do (16 with timestamps, after colour management):
+// the presentation paths that real desktops take are tested with the rest.
+class OnCompositor : public ::testing::TestWithParam<TestCompositor> {
+protected:
+    void SetUp() override
+    {
+        if (GetParam() == TestCompositor::colourWeston) SKIP_WITHOUT_COLOUR_WESTON();
+    }
+};
 
 TEST_P(OnCompositor, GreetsWithTheOutputAndCoversItExactly)
 {
-    auto compositor = start(GetParam(), 960, 600);
+    auto compositor = startTestCompositor(GetParam(), 960, 600);
     WaylandPresenterSession session(*compositor);
     ASSERT_EQ(session.greeting().rfind("ready {", 0), 0u) << session.greeting();
     const auto report = session.report();
@@ -103,7 +94,7 @@ TEST_P(OnCompositor, GreetsWithTheOutputAndCoversItExactly)
 TEST_P(OnCompositor, DitherTileIsAnchoredAtTheBottomLeftDevicePixel)
 {
     // 601 rows: not a multiple of 16, so the anchoring shows.
-    auto compositor = start(GetParam(), 800, 601);
+    auto compositor = startTestCompositor(GetParam(), 800, 601);
     WaylandPresenterSession session(*compositor);
     ASSERT_EQ(session.ask("rgb 127.25 64 10").rfind("painted ", 0), 0u);
     for (const char* move : {"move 0.5 0.5", "move 0.4037 0.3011"}) {
@@ -129,7 +120,7 @@ TEST_P(OnCompositor, DitherTileIsAnchoredAtTheBottomLeftDevicePixel)
 
 TEST_P(OnCompositor, EveryPaintedColourIsOnTheScreenWhenTheReplyArrives)
 {
-    auto compositor = start(GetParam(), 640, 480);
+    auto compositor = startTestCompositor(GetParam(), 640, 480);
     WaylandPresenterSession session(*compositor);
     ASSERT_EQ(session.ask("mode flat").rfind("mode flat", 0), 0u);
     const std::string output = firstOutput(*compositor);
@@ -152,7 +143,7 @@ TEST_P(OnCompositor, EveryPaintedColourIsOnTheScreenWhenTheReplyArrives)
 
 TEST_P(OnCompositor, ACompositorThatDiesEndsTheRunWithTheErrorLine)
 {
-    auto compositor = start(GetParam(), 640, 480);
+    auto compositor = startTestCompositor(GetParam(), 640, 480);
     WaylandPresenterSession session(*compositor);
     ASSERT_EQ(session.ask("rgb 1 2 3").rfind("painted ", 0), 0u);
     compositor->kill();
@@ -163,11 +154,12 @@ TEST_P(OnCompositor, ACompositorThatDiesEndsTheRunWithTheErrorLine)
 }
 
 INSTANTIATE_TEST_SUITE_P(Headless, OnCompositor,
-                         ::testing::Values(Compositor::Kind::sway, Compositor::Kind::weston), kindName);
+                         ::testing::Values(TestCompositor::sway, TestCompositor::weston, TestCompositor::colourWeston),
+                         compositorName);
 
 TEST(WaylandScale, AtScaleTwoTheTileStaysOneDevicePixelAndThePatchKeepsItsMillimetres)
 {
-    auto sway = start(Compositor::Kind::sway, 1280, 720, 2);
+    auto sway = startTestCompositor(TestCompositor::sway, 1280, 720, 2);
     WaylandPresenterSession session(*sway);
     const auto report = session.report();
     ASSERT_EQ(report["pixels"], nlohmann::json::array({1280, 720}));
@@ -219,7 +211,7 @@ TEST(WaylandOutputs, TheChosenOutputIsCoveredAndTheOtherUntouched)
 
 TEST(WaylandKeys, TypedKeysMoveTheMarkedPatchAndEndTheRun)
 {
-    auto sway = start(Compositor::Kind::sway, 1000, 650);
+    auto sway = startTestCompositor(TestCompositor::sway, 1000, 650);
     WaylandPresenterSession session(*sway);
     ChildProcess& child = session.child();
     auto nextLine = [&] { return child.readLine(3s).value_or("<none>"); };
@@ -255,7 +247,7 @@ TEST(WaylandKeys, TypedKeysMoveTheMarkedPatchAndEndTheRun)
 
 TEST(WaylandIdle, TheCompositorSeesTheWindowInhibitingIdle)
 {
-    auto sway = start(Compositor::Kind::sway, 640, 480);
+    auto sway = startTestCompositor(TestCompositor::sway, 640, 480);
     EXPECT_FALSE(sway->idleInhibited());
     WaylandPresenterSession session(*sway);
     ASSERT_EQ(session.greeting().rfind("ready ", 0), 0u);
@@ -264,7 +256,7 @@ TEST(WaylandIdle, TheCompositorSeesTheWindowInhibitingIdle)
 
 TEST(PlatformChoice, WaylandWinsWhenBothAreThereAndTheOptionForcesX11)
 {
-    auto sway = start(Compositor::Kind::sway, 640, 480);
+    auto sway = startTestCompositor(TestCompositor::sway, 640, 480);
     auto xvfb = XServer::startXvfb({.width = 1024, .height = 700});
     {
         WaylandPresenterSession session(*sway, {}, {{"DISPLAY", xvfb->display()}});

@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -418,23 +419,63 @@ std::unique_ptr<Compositor> Compositor::startSway(const SwayOptions& o)
     return c;
 }
 
+std::optional<std::string> colourManagedWeston(std::string* why)
+{
+    static const std::optional<std::string> found = []() -> std::optional<std::string> {
+        if (access("/opt/pp-weston/bin/weston", X_OK) == 0 && access("/opt/pp-weston/bin/weston-screenshooter", X_OK) == 0) {
+            return "/opt/pp-weston/bin";
+        }
+        // "weston 15.0.0" and later manage colour.
+        FILE* version = popen("weston --version 2>/dev/null", "r");
+        if (!version) return std::nullopt;
+        char line[128] = {};
+        const bool read = std::fgets(line, sizeof line, version) != nullptr;
+        pclose(version);
+        int major = 0;
+        if (read && std::sscanf(line, "weston %d", &major) == 1 && major >= 15) return "";
+        return std::nullopt;
+    }();
+    if (!found && why) {
+        *why = "no colour-managed weston: neither /opt/pp-weston (scripts/install-deps builds it) nor a system "
+               "weston of version 15 or later";
+    }
+    return found;
+}
+
 std::unique_ptr<Compositor> Compositor::startWeston(const WestonOptions& o)
 {
     std::unique_ptr<Compositor> c(new Compositor(Kind::weston, makeFolder("pp-weston")));
     c->socket_ = "wayland-pp";
     mkdir(c->runtimeDir_.c_str(), 0700);
-    // The desktop shell without panel, wallpaper, animations, screen lock or on-screen keyboard.
-    const std::string config = "[core]\nidle-time=0\n"
-                               "[shell]\nbackground-image=\nbackground-color=0xff" + hexColour(o.background) +
-                               "\npanel-position=none\nlocking=false\nanimation=none\nstartup-animation=none\n"
-                               "[input-method]\npath=\n";
+    std::string config;
+    std::vector<std::string> argv;
+    if (o.colourManaged) {
+        const auto tools = colourManagedWeston();
+        if (!tools) throw std::runtime_error("no colour-managed weston");
+        c->tools_ = *tools;
+        config = std::string("[core]\nidle-time=0\ncolor-management=") + (o.manageColour ? "true" : "false") +
+                 "\n[output]\nname=headless\n";
+        for (const auto& line : o.outputLines) config += line + "\n";
+        argv = {c->tool("weston"), "--backend=headless", "--renderer=gl", "--shell=kiosk"};
+    } else {
+        // The desktop shell without panel, wallpaper, animations, screen lock or on-screen keyboard.
+        config = "[core]\nidle-time=0\n"
+                 "[shell]\nbackground-image=\nbackground-color=0xff" + hexColour(o.background) +
+                 "\npanel-position=none\nlocking=false\nanimation=none\nstartup-animation=none\n"
+                 "[input-method]\npath=\n";
+        argv = {"weston", "--backend=headless-backend.so", "--use-pixman"};
+    }
     const std::string configPath = c->folder_ + "/weston.ini";
     std::ofstream(configPath) << config;
     // The headless backend takes the output's size in points.
-    c->launch({"weston", "--backend=headless-backend.so", "--use-pixman", "--debug", "--idle-time=0",
-               "--width=" + std::to_string(o.width / o.scale), "--height=" + std::to_string(o.height / o.scale),
-               "--scale=" + std::to_string(o.scale), "--socket=" + c->socket_, "--config=" + configPath},
-              {{"XDG_RUNTIME_DIR", c->runtimeDir_}});
+    for (const std::string& arg : {std::string("--debug"), std::string("--idle-time=0"),
+                                   "--width=" + std::to_string(o.width / o.scale),
+                                   "--height=" + std::to_string(o.height / o.scale),
+                                   "--scale=" + std::to_string(o.scale), "--socket=" + c->socket_,
+                                   "--config=" + configPath}) {
+        argv.push_back(arg);
+    }
+    c->launch(argv, {{"XDG_RUNTIME_DIR", c->runtimeDir_}});
     CompositorOutput out;
     out.name = "headless";
     out.pixelWidth = o.width;
@@ -442,6 +483,36 @@ std::unique_ptr<Compositor> Compositor::startWeston(const WestonOptions& o)
     out.scale = o.scale;
     c->waitUntilReady({out});
     return c;
+}
+
+std::unique_ptr<Compositor> startTestCompositor(TestCompositor which, int width, int height, int scale)
+{
+    if (which == TestCompositor::sway) {
+        SwayOptions options;
+        options.width = width;
+        options.height = height;
+        options.scale = scale;
+        return Compositor::startSway(options);
+    }
+    WestonOptions options;
+    options.width = width;
+    options.height = height;
+    options.scale = scale;
+    options.colourManaged = which == TestCompositor::colourWeston;
+    return Compositor::startWeston(options);
+}
+
+const char* testCompositorName(TestCompositor which)
+{
+    switch (which) {
+    case TestCompositor::sway:
+        return "sway";
+    case TestCompositor::weston:
+        return "weston";
+    case TestCompositor::colourWeston:
+        return "colourWeston";
+    }
+    return "";
 }
 
 // Waits until the socket answers a client and the outputs are announced as asked (on sway also through
@@ -478,6 +549,11 @@ std::map<std::string, std::string> Compositor::env() const
     variables["WAYLAND_DISPLAY"] = socket_;
     variables["XDG_RUNTIME_DIR"] = runtimeDir_;
     return variables;
+}
+
+std::string Compositor::tool(const std::string& name) const
+{
+    return tools_.empty() ? name : tools_ + "/" + name;
 }
 
 std::string Compositor::swaySocket() const
@@ -560,7 +636,7 @@ Screenshot Compositor::screenshot(const std::string& outputName) const
     if (all.size() != 1 || all[0].name != outputName) throw std::runtime_error("weston has no output " + outputName);
     const std::string shots = makeFolder("pp-shot");
     int status = 0;
-    runTool({"weston-screenshooter"}, &status, shots);
+    runTool({tool("weston-screenshooter")}, &status, shots);
     std::optional<Screenshot> shot;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(shots, error)) {

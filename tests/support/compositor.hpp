@@ -7,8 +7,10 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,7 +36,31 @@ struct WestonOptions {
     int height = 720;
     int scale = 1;
     std::string background = "#102030";  // the desktop shell's solid background; no panel, no wallpaper
+    // The colour-managed weston (colourManagedWeston()) instead of Debian's: GL renderer on Mesa's
+    // software rasteriser, kiosk shell (no background), wp_color_manager_v1 offered, presentation
+    // reported with timestamps. `outputLines` go to the output's section of weston.ini as they are:
+    // none for an sRGB output, "icc_profile=PATH" for an output described by a profile, or
+    // "eotf-mode=st2084", "colorimetry-mode=bt2020rgb", "color-profile=auto:" for an HDR10 output.
+    bool colourManaged = false;
+    bool manageColour = true;  // with colourManaged: colour management on (off: weston offers no protocol)
+    std::vector<std::string> outputLines;
 };
+
+// The folder holding a colour-managed weston (15 or later) and its weston-screenshooter: the test
+// compositor built into /opt/pp-weston, else the system's weston when it is new enough. None, with
+// `why` saying what is missing, when there is neither.
+std::optional<std::string> colourManagedWeston(std::string* why = nullptr);
+
+// Skips the test (or fails it, where PP_REQUIRE_COLOUR_WESTON is set, as CI sets it) when there is no
+// colour-managed weston. Use as `SKIP_WITHOUT_COLOUR_WESTON();` at the top of a test body.
+#define SKIP_WITHOUT_COLOUR_WESTON()                                                       \
+    do {                                                                                   \
+        std::string why_;                                                                  \
+        if (!::pp::test::colourManagedWeston(&why_)) {                                     \
+            if (std::getenv("PP_REQUIRE_COLOUR_WESTON")) FAIL() << why_;                   \
+            GTEST_SKIP() << why_;                                                          \
+        }                                                                                  \
+    } while (false)
 
 // One output as the compositor announces it.
 struct CompositorOutput {
@@ -50,6 +76,18 @@ struct CompositorOutput {
     std::string model;
     std::string serial;     // empty where the compositor reports none
 };
+
+class Compositor;
+
+// The headless compositors the Wayland tests run on: sway 1.7 (never reports a presentation), Debian's
+// weston 10 (pixman) and the colour-managed weston with colour management on and an sRGB output (reports
+// presentations with timestamps, as real desktops do).
+enum class TestCompositor { sway, weston, colourWeston };
+
+// Starts one of them with one output of that mode and scale.
+std::unique_ptr<Compositor> startTestCompositor(TestCompositor which, int width, int height, int scale = 1);
+// "sway", "weston", "colourWeston": for test names.
+const char* testCompositorName(TestCompositor which);
 
 class Compositor {
 public:
@@ -108,6 +146,8 @@ private:
     void launch(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env);
     void waitUntilReady(const std::vector<CompositorOutput>& expected);
     std::string swaySocket() const;
+    // The path of one of the compositor's own programs ("weston-screenshooter").
+    std::string tool(const std::string& name) const;
     std::string runTool(const std::vector<std::string>& argv, int* status = nullptr, const std::string& cwd = "") const;
     void stopAll();
 
@@ -115,6 +155,7 @@ private:
     std::string folder_;
     std::string runtimeDir_;
     std::string socket_ = "wayland-1";
+    std::string tools_;  // the folder of the compositor's own tools; empty: found on PATH
     pid_t pid_ = 0;
     bool reaped_ = false;
 };

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,12 @@ struct Rgb {
     int b = 0;
     bool operator==(const Rgb&) const = default;
 };
+
+// How a failing test shows a pixel: "r,g,b".
+inline void PrintTo(const Rgb& colour, std::ostream* out)
+{
+    *out << colour.r << "," << colour.g << "," << colour.b;
+}
 
 struct RootImage {
     int x = 0;
