@@ -112,5 +112,18 @@ TEST(ScreenOf, PhysicalSizeNeverNegative)
     EXPECT_EQ(screenOf(o, 8).mm, (Size{0, 300}));
 }
 
+// The colour-management protocol's values by its own names; values it did not name say what they are.
+TEST(ColourNames, AreTheProtocolsOwn)
+{
+    const std::vector<std::pair<std::string, std::string>> names = {
+        {primariesName(1), "srgb"},           {primariesName(6), "bt2020"},        {primariesName(10), "adobe_rgb"},
+        {primariesName(0), "primaries 0"},    {primariesName(11), "primaries 11"}, {transferName(2), "gamma22"},
+        {transferName(11), "st2084_pq"},      {transferName(13), "hlg"},           {transferName(14), "compound_power_2_4"},
+        {transferName(15), "tf 15"},          {powerTransferName(24000), "power 2.4"},
+        {powerTransferName(22000), "power 2.2"}, {powerTransferName(10000), "power 1"},
+        {powerTransferName(24505), "power 2.4505"}, {powerTransferName(20050), "power 2.005"}};
+    for (const auto& [got, want] : names) EXPECT_EQ(got, want);
+}
+
 }  // namespace
 }  // namespace pp::wayland
