@@ -64,6 +64,10 @@ TEST_P(OnCompositor, GreetsWithTheOutputAndCoversItExactly)
     EXPECT_EQ(report["pixels"], nlohmann::json::array({960, 600}));
     EXPECT_EQ(report["gamma_table"], nlohmann::json::parse("[[],[],[]]"));
     EXPECT_EQ(report["display_id"], displayList(*compositor).at(0)["display_id"]);
+    // Only the colour-managed weston describes its output (sRGB here); the others manage no colour.
+    const bool managed = GetParam() == TestCompositor::colourWeston;
+    EXPECT_EQ(displayList(*compositor).at(0)["colour"].is_null(), !managed);
+    EXPECT_EQ(report["profile"], managed ? "srgb gamma22" : "");
 
     ASSERT_EQ(session.ask("mode flat").rfind("mode flat window_bits 8 screen_bits ", 0), 0u);
     ASSERT_EQ(session.ask("surround 20 40 60"), "surround");
