@@ -202,7 +202,7 @@ TEST_F(ColourManagedWeston, OnHdr10TenBitCodeValuesPassInDeepModeAndOverTheNetwo
     }
     SuiteListener suite;
     WaylandPresenterSession stage(*weston, {"--connect", suite.address()});
-    ASSERT_TRUE(suite.accept());
+    ASSERT_TRUE(suite.accept()) << stage.greeting();
     ASSERT_EQ(stage.child().readLine().value_or(""), "connected 127.0.0.1 " + std::to_string(suite.port()));
     ASSERT_TRUE(suite.send(suiteFrame(formB({803, 402, 101}, {0, 0, 0}, 10, R"(x="0" y="0" cx="1" cy="1")"))));
     ASSERT_EQ(stage.child().readLine().value_or("").rfind("painted ", 0), 0u);

@@ -447,22 +447,22 @@ std::unique_ptr<Compositor> Compositor::startWeston(const WestonOptions& o)
     std::unique_ptr<Compositor> c(new Compositor(Kind::weston, makeFolder("pp-weston")));
     c->socket_ = "wayland-pp";
     mkdir(c->runtimeDir_.c_str(), 0700);
-    std::string config;
+    // The desktop shell without panel, wallpaper, animations, screen lock or on-screen keyboard. (weston
+    // 16's kiosk shell crashes when clients come and go.)
+    std::string config = "[shell]\nbackground-image=\nbackground-color=0xff" + hexColour(o.background) +
+                         "\npanel-position=none\nlocking=false\nanimation=none\nstartup-animation=none\n"
+                         "[input-method]\npath=\n";
     std::vector<std::string> argv;
     if (o.colourManaged) {
         const auto tools = colourManagedWeston();
         if (!tools) throw std::runtime_error("no colour-managed weston");
         c->tools_ = *tools;
-        config = std::string("[core]\nidle-time=0\ncolor-management=") + (o.manageColour ? "true" : "false") +
-                 "\n[output]\nname=headless\n";
+        config += std::string("[core]\nidle-time=0\ncolor-management=") + (o.manageColour ? "true" : "false") +
+                  "\n[output]\nname=headless\n";
         for (const auto& line : o.outputLines) config += line + "\n";
-        argv = {c->tool("weston"), "--backend=headless", "--renderer=gl", "--shell=kiosk"};
+        argv = {c->tool("weston"), "--backend=headless", "--renderer=gl", "--shell=desktop"};
     } else {
-        // The desktop shell without panel, wallpaper, animations, screen lock or on-screen keyboard.
-        config = "[core]\nidle-time=0\n"
-                 "[shell]\nbackground-image=\nbackground-color=0xff" + hexColour(o.background) +
-                 "\npanel-position=none\nlocking=false\nanimation=none\nstartup-animation=none\n"
-                 "[input-method]\npath=\n";
+        config += "[core]\nidle-time=0\n";
         argv = {"weston", "--backend=headless-backend.so", "--use-pixman"};
     }
     const std::string configPath = c->folder_ + "/weston.ini";

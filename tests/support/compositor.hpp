@@ -37,8 +37,8 @@ struct WestonOptions {
     int scale = 1;
     std::string background = "#102030";  // the desktop shell's solid background; no panel, no wallpaper
     // The colour-managed weston (colourManagedWeston()) instead of Debian's: GL renderer on Mesa's
-    // software rasteriser, kiosk shell (no background), wp_color_manager_v1 offered, presentation
-    // reported with timestamps. `outputLines` go to the output's section of weston.ini as they are:
+    // software rasteriser, the same desktop shell, wp_color_manager_v1 offered, presentation reported
+    // with timestamps. `outputLines` go to the output's section of weston.ini as they are:
     // none for an sRGB output, "icc_profile=PATH" for an output described by a profile, or
     // "eotf-mode=st2084", "colorimetry-mode=bt2020rgb", "color-profile=auto:" for an HDR10 output.
     bool colourManaged = false;
