@@ -8,6 +8,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "child_process.hpp"
@@ -24,28 +25,35 @@ using pp::bench::Percentiles;
 using pp::bench::WARM_UP;
 using pp::test::ChildProcess;
 using pp::test::Compositor;
+using pp::test::TestCompositor;
 
 // Presenters started for the start-up figure: the first on the fresh compositor, the median of the rest.
 constexpr int STARTUP_RUNS = 6;
 
 const char* const MODES[] = {"flat", "dither", "deep"};
+constexpr std::pair<int, int> SIZES[] = {{1920, 1080}, {3840, 2160}};
+// The colour-managed weston's output: described by this profile, so an untagged sRGB surface is
+// converted on the way to it and a surface tagged with the output's own description is not.
+const char* const COLOUR_OUTPUT_PROFILE = "/usr/share/color/icc/colord/AdobeRGB1998.icc";
+// How much tagging may cost per frame: the tagged bare client within this fraction of the untagged one.
+constexpr double TAGGING_TOLERANCE = 0.05;
 
 nlohmann::ordered_json figures(const Percentiles& p)
 {
     return {{"median_ms", p.median}, {"p90_ms", p.p90}};
 }
 
-std::unique_ptr<Compositor> startCompositor(Compositor::Kind kind, int width, int height)
+// The test compositor with one output of that mode; the colour-managed weston's output is described by
+// the profile.
+std::unique_ptr<Compositor> startCompositor(TestCompositor which, int width, int height)
 {
-    if (kind == Compositor::Kind::sway) {
-        pp::test::SwayOptions o;
-        o.width = width;
-        o.height = height;
-        return Compositor::startSway(o);
-    }
+    if (which != TestCompositor::colourWeston) return pp::test::startTestCompositor(which, width, height);
     pp::test::WestonOptions o;
     o.width = width;
     o.height = height;
+    o.colourManaged = true;
+    o.manageColour = true;
+    o.outputLines = {std::string("icc_profile=") + COLOUR_OUTPUT_PROFILE};
     return Compositor::startWeston(o);
 }
 
@@ -75,29 +83,34 @@ nlohmann::ordered_json referenceCase(const Compositor& compositor, const std::ve
     return result;
 }
 
-// One compositor at one size: the presenter's figures, then the bare client's on the same compositor.
-nlohmann::ordered_json waylandCase(Compositor::Kind kind, int width, int height, int commands)
+// Starts the compositor for one row (named in `result`, which gets an "error" member when it does not
+// start).
+std::unique_ptr<Compositor> rowCompositor(TestCompositor which, int width, int height, nlohmann::ordered_json& result)
 {
-    const std::string size = std::to_string(width) + "x" + std::to_string(height);
-    nlohmann::ordered_json result = {{"compositor", kind == Compositor::Kind::sway ? "sway" : "weston"},
-                                     {"size", size}};
-    std::unique_ptr<Compositor> compositor;
+    result = {{"compositor", pp::test::testCompositorName(which)},
+              {"size", std::to_string(width) + "x" + std::to_string(height)}};
     try {
-        compositor = startCompositor(kind, width, height);
+        return startCompositor(which, width, height);
     } catch (const std::exception& e) {
         result["error"] = std::string("compositor did not start: ") + e.what();
-        return result;
+        return nullptr;
     }
+}
 
-    const std::vector<std::string> argv = {pp::test::presenterPath(), "--platform", "wayland"};
-    const auto startup = pp::bench::startupTimes(argv, compositor->env(), STARTUP_RUNS);
-    result["startup_ms"] = startup.warmMs;
-    result["startup_cold_ms"] = startup.coldMs;
-    ChildProcess presenter(argv, compositor->env());
+std::vector<std::string> presenterArgv()
+{
+    return {pp::test::presenterPath(), "--platform", "wayland"};
+}
+
+// Per mode, the presenter's "rgb" round trips (with `moves` also its "move" ones) into `result`; false,
+// with an "error" member, when it does not answer.
+bool presenterFigures(const Compositor& compositor, int commands, bool moves, nlohmann::ordered_json& result)
+{
+    ChildProcess presenter(presenterArgv(), compositor.env());
     const auto greeting = presenter.readLine(std::chrono::seconds(20));
     if (!greeting || greeting->rfind("ready ", 0) != 0) {
         result["error"] = "no greeting: " + greeting.value_or("");
-        return result;
+        return false;
     }
     for (const char* mode : MODES) {
         presenter.write(std::string("mode ") + mode + "\n");
@@ -106,35 +119,56 @@ nlohmann::ordered_json waylandCase(Compositor::Kind kind, int width, int height,
         const auto rgb = pp::bench::roundTrips(presenter, commands, "painted ", [](int i) {
             return "rgb " + std::to_string(100 + i % 50) + ".25 64 10\n";
         });
+        if (!rgb) {
+            result["error"] = std::string("bad reply in mode ") + mode;
+            return false;
+        }
+        result[mode] = {{"reply", modeReply}, {"rgb", figures(pp::bench::percentiles(*rgb))}};
+        if (!moves) continue;
         // The patch goes back and forth between two places, uncovering the surround each time.
         const auto move = pp::bench::roundTrips(presenter, commands, "moved", [](int i) {
             return i % 2 ? std::string("move 0.3 0.4\n") : std::string("move 0.7 0.6\n");
         });
-        if (!rgb || !move) {
+        if (!move) {
             result["error"] = std::string("bad reply in mode ") + mode;
-            return result;
+            return false;
         }
-        result[mode] = {{"reply", modeReply},
-                        {"rgb", figures(pp::bench::percentiles(*rgb))},
-                        {"move", figures(pp::bench::percentiles(*move))}};
+        result[mode]["move"] = figures(pp::bench::percentiles(*move));
     }
     presenter.write("quit\n");
     presenter.wait();
+    return true;
+}
+
+// The bare client's arguments for `commands` frames after the warm-up: the whole frame, or (`patch`
+// > 0) a `patch`-pixel square in the middle of the screen, then `flag` where there is one.
+std::vector<std::string> referenceArgs(int commands, int patch, const char* flag = nullptr)
+{
+    const std::string frames = std::to_string(commands + WARM_UP);
+    std::vector<std::string> args = {"full", frames};
+    if (patch > 0) args = {"patch", frames, std::to_string(patch), std::to_string(patch)};
+    if (flag) args.push_back(flag);
+    return args;
+}
+
+// One compositor at one size: the presenter's figures, then the bare client's on the same compositor.
+nlohmann::ordered_json waylandCase(TestCompositor which, int width, int height, int commands)
+{
+    nlohmann::ordered_json result;
+    const auto compositor = rowCompositor(which, width, height, result);
+    if (!compositor) return result;
+    const auto startup = pp::bench::startupTimes(presenterArgv(), compositor->env(), STARTUP_RUNS);
+    result["startup_ms"] = startup.warmMs;
+    result["startup_cold_ms"] = startup.coldMs;
+    if (!presenterFigures(*compositor, commands, true, result)) return result;
 
     // Without a physical size the patch is half the screen's height square: the patch-sized update.
     const int patch = height / 2;
-    const std::string frames = std::to_string(commands + WARM_UP);
-    const std::vector<std::string> full = {"full", frames};
-    const std::vector<std::string> part = {"patch", frames, std::to_string(patch), std::to_string(patch)};
-    auto with = [](std::vector<std::string> args, const char* flag) {
-        args.push_back(flag);
-        return args;
-    };
-    result["reference_full"] = referenceCase(*compositor, full);
-    result["reference_patch"] = referenceCase(*compositor, part);
-    result["reference_full_ten_bit"] = referenceCase(*compositor, with(full, "--ten-bit"));
-    result["reference_full_composed"] = referenceCase(*compositor, with(full, "--until-frame"));
-    result["reference_patch_composed"] = referenceCase(*compositor, with(part, "--until-frame"));
+    result["reference_full"] = referenceCase(*compositor, referenceArgs(commands, 0));
+    result["reference_patch"] = referenceCase(*compositor, referenceArgs(commands, patch));
+    result["reference_full_ten_bit"] = referenceCase(*compositor, referenceArgs(commands, 0, "--ten-bit"));
+    result["reference_full_composed"] = referenceCase(*compositor, referenceArgs(commands, 0, "--until-frame"));
+    result["reference_patch_composed"] = referenceCase(*compositor, referenceArgs(commands, patch, "--until-frame"));
     result["patch_pixels"] = {patch, patch};
 
     // The yardstick is the bare client's presented frame; where the compositor reports no presentation,
@@ -150,6 +184,47 @@ nlohmann::ordered_json waylandCase(Compositor::Kind kind, int width, int height,
             if (std::string(mode) == "deep") result[mode][command]["ratio_to_full_ten_bit"] = tenBit > 0 ? median / tenBit : 0;
         }
     }
+    return result;
+}
+
+// The bare client alone on a fresh compositor, or an "error" member when that does not start.
+nlohmann::ordered_json referenceAlone(TestCompositor which, int width, int height, const std::vector<std::string>& args)
+{
+    try {
+        return referenceCase(*startCompositor(which, width, height), args);
+    } catch (const std::exception& e) {
+        return {{"error", std::string("compositor did not start: ") + e.what()}};
+    }
+}
+
+// The colour-managed weston at one size, its output described by the profile: the presenter's "rgb" round
+// trips (its surface tagged with the output's description) beside the bare client's patch-sized updates
+// untagged (converted from sRGB) and tagged (passed through), each waited for until presented. Each
+// client gets a compositor of its own, and there is no start-up figure: this weston's kiosk shell may
+// crash when one fullscreen client has gone and the next comes.
+nlohmann::ordered_json colourCase(int width, int height, int commands)
+{
+    nlohmann::ordered_json result;
+    const auto compositor = rowCompositor(TestCompositor::colourWeston, width, height, result);
+    result["output_profile"] = COLOUR_OUTPUT_PROFILE;
+    if (!compositor || !presenterFigures(*compositor, commands, false, result)) return result;
+
+    const int patch = height / 2;
+    const auto which = TestCompositor::colourWeston;
+    result["reference_patch"] = referenceAlone(which, width, height, referenceArgs(commands, patch));
+    result["reference_patch_tagged"] =
+        referenceAlone(which, width, height, referenceArgs(commands, patch, "--tagged"));
+    result["patch_pixels"] = {patch, patch};
+
+    const double untagged = result["reference_patch"].value("median_ms", 0.0);
+    const double tagged = result["reference_patch_tagged"].value("median_ms", 0.0);
+    for (const char* mode : MODES) {
+        const double median = result[mode]["rgb"]["median_ms"];
+        result[mode]["rgb"]["ratio_to_tagged"] = tagged > 0 ? median / tagged : 0;
+    }
+    const double cost = untagged > 0 && tagged > 0 ? tagged / untagged : 0;
+    result["tagged_to_untagged"] = cost;
+    result["tagging_within_tolerance"] = cost > 0 && cost <= 1 + TAGGING_TOLERANCE;
     return result;
 }
 
@@ -195,6 +270,30 @@ void printCase(const nlohmann::ordered_json& c)
                 referenceText(c["reference_full_composed"]).c_str(), referenceText(c["reference_patch_composed"]).c_str());
 }
 
+void printColourCase(const nlohmann::ordered_json& c)
+{
+    const std::string compositor = c["compositor"];
+    const std::string size = c["size"];
+    if (c.contains("error")) {
+        std::printf("%-12s %-10s %s\n", compositor.c_str(), size.c_str(), std::string(c["error"]).c_str());
+        return;
+    }
+    const double untagged = c["reference_patch"].value("median_ms", 0.0);
+    const double tagged = c["reference_patch_tagged"].value("median_ms", 0.0);
+    for (const char* mode : MODES) {
+        const auto& rgb = c[mode]["rgb"];
+        std::printf("%-12s %-10s %-7s %8.2fms %8.2fms %8.2fms %8.2fms %10.2f %15.3f\n", compositor.c_str(),
+                    size.c_str(), mode, double(rgb["median_ms"]), double(rgb["p90_ms"]), untagged, tagged,
+                    double(rgb["ratio_to_tagged"]), double(c["tagged_to_untagged"]));
+    }
+    std::printf("%-12s %-10s output profile %s; tagging should cost nothing per frame, within %.0f %%: %s\n",
+                compositor.c_str(), size.c_str(), std::string(c["output_profile"]).c_str(), TAGGING_TOLERANCE * 100,
+                c["tagging_within_tolerance"] ? "yes" : "no");
+    std::printf("%-12s %-10s bare client presented, %dx%d patch: untagged %s, tagged %s\n", compositor.c_str(),
+                size.c_str(), int(c["patch_pixels"][0]), int(c["patch_pixels"][1]),
+                referenceText(c["reference_patch"]).c_str(), referenceText(c["reference_patch_tagged"]).c_str());
+}
+
 }  // namespace
 
 nlohmann::ordered_json waylandBench(int commands)
@@ -202,13 +301,29 @@ nlohmann::ordered_json waylandBench(int commands)
     nlohmann::ordered_json report = nlohmann::ordered_json::array();
     std::printf("\n%-7s %-10s %-7s %10s %10s %10s %10s %10s %10s %9s %9s\n", "wayland", "size", "mode", "rgb", "rgb p90",
                 "move", "move p90", "full", "patch", "rgb/full", "move/full");
-    for (auto kind : {Compositor::Kind::sway, Compositor::Kind::weston}) {
-        for (auto [w, h] : {std::pair{1920, 1080}, std::pair{3840, 2160}}) {
-            auto result = waylandCase(kind, w, h, commands);
+    for (auto which : {TestCompositor::sway, TestCompositor::weston}) {
+        for (auto [w, h] : SIZES) {
+            auto result = waylandCase(which, w, h, commands);
             printCase(result);
             std::fflush(stdout);
             report.push_back(result);
         }
+    }
+
+    std::string why;
+    if (!pp::test::colourManagedWeston(&why)) {
+        std::printf("\ncolour-managed weston rows skipped: %s\n", why.c_str());
+        report.push_back(
+            {{"compositor", pp::test::testCompositorName(TestCompositor::colourWeston)}, {"skipped", why}});
+        return report;
+    }
+    std::printf("\n%-12s %-10s %-7s %10s %10s %10s %10s %10s %15s\n", "colour", "size", "mode", "rgb", "rgb p90",
+                "untagged", "tagged", "rgb/tagged", "tagged/untagged");
+    for (auto [w, h] : SIZES) {
+        auto result = colourCase(w, h, commands);
+        printColourCase(result);
+        std::fflush(stdout);
+        report.push_back(result);
     }
     return report;
 }

@@ -7,6 +7,10 @@
 // Runs the presenter (forced onto Wayland) on sway and on weston, each headless at 1920x1080 and
 // 3840x2160: the start-up to "ready", and per mode the "rgb" round trip of a colour that moves nothing
 // and the "move" round trip, each over `commands` commands after ten for warm-up; then the bare client's
-// full-frame and patch-sized frame times. Prints a table and returns the figures, one object per
-// compositor and size. A case that cannot run is reported with an "error" member.
+// full-frame and patch-sized frame times. Then, on the colour-managed weston with an output described by
+// an ICC profile, at both sizes: the presenter's "rgb" round trip per mode (its surface tagged with the
+// output's description) beside the bare client's patch-sized updates untagged and tagged, with the ratios
+// presenter / tagged and tagged / untagged; one line saying why where there is no such weston. Prints
+// the tables and returns the figures, one object per compositor and size. A case that cannot run is
+// reported with an "error" member.
 nlohmann::ordered_json waylandBench(int commands);

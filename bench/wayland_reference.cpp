@@ -3,14 +3,17 @@
 // Each frame is filled before the clock starts; the timed part attaches the buffer, damages it, commits
 // with a presentation feedback and waits until the feedback arrives (presented or discarded).
 //
-//   wayland-reference full FRAMES [--until-frame] [--ten-bit] [--hold]
-//   wayland-reference patch FRAMES W H [--until-frame] [--ten-bit] [--hold]
+//   wayland-reference full FRAMES [--until-frame] [--ten-bit] [--tagged] [--hold]
+//   wayland-reference patch FRAMES W H [--until-frame] [--ten-bit] [--tagged] [--hold]
 //
 // "full" damages the whole buffer each frame; "patch" keeps a fixed surround and damages only a W x H
 // rectangle in the middle, where the colour changes, as a patch-sized update does. --until-frame waits
 // for the frame callback (the compositor has composed the frame) instead of a presentation feedback,
 // for compositors that never send one. --ten-bit uses XRGB2101010 buffers instead of XRGB8888, as the
-// presenter's deep mode does where the compositor offers the format. The colours
+// presenter's deep mode does where the compositor offers the format. --tagged tags the surface with
+// the output's own image description (wp_color_manager_v1, perceptual intent) before its first commit,
+// as the presenter does, so a colour-managed compositor converts nothing; it fails where the compositor
+// does not manage colour or cannot describe the output. The colours
 // alternate between 0x404040 and 0x808080 (frame 0 is 0x404040); the surround is 0x202020.
 //
 // Prints the per-frame times in microseconds, space-separated, on one line, then
@@ -32,6 +35,9 @@
 #include <string>
 #include <vector>
 
+#ifdef PP_COLOUR_MANAGEMENT
+#include "color-management-v1-client-protocol.h"
+#endif
 #include "presentation-time-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
 
@@ -48,6 +54,7 @@ constexpr std::uint32_t SURROUND_TEN = 0xC0000000u | (0x080u << 20) | (0x080u <<
 constexpr int FEEDBACK_TIMEOUT_MS = 2000;
 
 enum class Feedback { waiting, presented, discarded };
+enum class Description { waiting, ready, failed };
 
 struct Buffer {
     wl_buffer* proxy = nullptr;
@@ -67,6 +74,12 @@ struct Client {
     int refreshMillihertz = 0;
     int outputScale = 1;
     bool offersTenBit = false;
+#ifdef PP_COLOUR_MANAGEMENT
+    wp_color_manager_v1* colourManager = nullptr;
+    bool perceptual = false;  // the manager offers the perceptual render intent
+#endif
+    Description description = Description::waiting;
+    std::string descriptionFailure;
 
     wl_surface* surface = nullptr;
     xdg_surface* xdgSurface = nullptr;
@@ -108,6 +121,34 @@ const wl_shm_listener SHM_LISTENER = {onFormat};
 void onPing(void*, xdg_wm_base* base, uint32_t serial) { xdg_wm_base_pong(base, serial); }
 const xdg_wm_base_listener WM_BASE_LISTENER = {onPing};
 
+#ifdef PP_COLOUR_MANAGEMENT
+void onSupportedIntent(void* data, wp_color_manager_v1*, uint32_t intent)
+{
+    if (intent == WP_COLOR_MANAGER_V1_RENDER_INTENT_PERCEPTUAL) static_cast<Client*>(data)->perceptual = true;
+}
+void onSupportedOther(void*, wp_color_manager_v1*, uint32_t) {}
+void onManagerDone(void*, wp_color_manager_v1*) {}
+const wp_color_manager_v1_listener MANAGER_LISTENER = {onSupportedIntent, onSupportedOther, onSupportedOther,
+                                                       onSupportedOther, onManagerDone};
+
+void onDescriptionFailed(void* data, wp_image_description_v1*, uint32_t, const char* message)
+{
+    auto* c = static_cast<Client*>(data);
+    c->description = Description::failed;
+    c->descriptionFailure = message;
+}
+void onDescriptionReady(void* data, wp_image_description_v1*, uint32_t)
+{
+    static_cast<Client*>(data)->description = Description::ready;
+}
+void onDescriptionReady2(void* data, wp_image_description_v1*, uint32_t, uint32_t)
+{
+    static_cast<Client*>(data)->description = Description::ready;
+}
+const wp_image_description_v1_listener DESCRIPTION_LISTENER = {onDescriptionFailed, onDescriptionReady,
+                                                               onDescriptionReady2};
+#endif
+
 void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t version)
 {
     auto* c = static_cast<Client*>(data);
@@ -124,6 +165,11 @@ void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* inte
         xdg_wm_base_add_listener(c->wmBase, &WM_BASE_LISTENER, c);
     } else if (std::strcmp(interface, wp_presentation_interface.name) == 0) {
         c->presentation = static_cast<wp_presentation*>(bind(&wp_presentation_interface, 1));
+#ifdef PP_COLOUR_MANAGEMENT
+    } else if (std::strcmp(interface, wp_color_manager_v1_interface.name) == 0) {
+        c->colourManager = static_cast<wp_color_manager_v1*>(bind(&wp_color_manager_v1_interface, 2));
+        wp_color_manager_v1_add_listener(c->colourManager, &MANAGER_LISTENER, c);
+#endif
     } else if (std::strcmp(interface, wl_output_interface.name) == 0 && !c->output) {
         // The first output, as the presenter's main screen is; version 2 is enough for mode and scale.
         c->output = static_cast<wl_output*>(bind(&wl_output_interface, 2));
@@ -179,6 +225,36 @@ void onFrameDone(void* data, wl_callback* callback, uint32_t)
 }
 const wl_callback_listener FRAME_LISTENER = {onFrameDone};
 
+// Tags the surface with the output's own image description, waited for with round trips, before the
+// surface's first commit; fails where the compositor cannot.
+void tagSurface(Client& c)
+{
+#ifdef PP_COLOUR_MANAGEMENT
+    if (!c.colourManager) fail("no colour management");
+    if (!c.perceptual) fail("no perceptual render intent");
+    wp_color_management_output_v1* colourOutput = wp_color_manager_v1_get_output(c.colourManager, c.output);
+    wp_image_description_v1* description = wp_color_management_output_v1_get_image_description(colourOutput);
+    wp_image_description_v1_add_listener(description, &DESCRIPTION_LISTENER, &c);
+    const auto asked = std::chrono::steady_clock::now();
+    while (c.description == Description::waiting) {
+        if (wl_display_roundtrip(c.display) < 0 ||
+            std::chrono::steady_clock::now() - asked > std::chrono::milliseconds(FEEDBACK_TIMEOUT_MS)) {
+            fail("no output image description");
+        }
+    }
+    if (c.description == Description::failed) fail("output image description failed: " + c.descriptionFailure);
+    wp_color_management_surface_v1* colourSurface = wp_color_manager_v1_get_surface(c.colourManager, c.surface);
+    wp_color_management_surface_v1_set_image_description(colourSurface, description,
+                                                          WP_COLOR_MANAGER_V1_RENDER_INTENT_PERCEPTUAL);
+    // The surface keeps a copy of the description; the description and output objects are done with.
+    wp_image_description_v1_destroy(description);
+    wp_color_management_output_v1_destroy(colourOutput);
+#else
+    (void)c;
+    fail("built without the colour-management protocol");
+#endif
+}
+
 // Reads and dispatches events, waiting at most `timeoutMs`; false when the connection failed or
 // nothing came in time.
 bool dispatchOnce(wl_display* display, int timeoutMs)
@@ -215,7 +291,8 @@ int main(int argc, char** argv)
 {
     if (argc < 3 || (std::strcmp(argv[1], "full") != 0 && std::strcmp(argv[1], "patch") != 0) ||
         (std::strcmp(argv[1], "patch") == 0 && argc < 5)) {
-        std::printf("usage: wayland-reference full FRAMES | patch FRAMES W H, then [--until-frame] [--hold]\n");
+        std::printf("usage: wayland-reference full FRAMES | patch FRAMES W H, then [--until-frame] [--ten-bit] "
+                    "[--tagged] [--hold]\n");
         return 2;
     }
     const bool patch = std::strcmp(argv[1], "patch") == 0;
@@ -225,8 +302,10 @@ int main(int argc, char** argv)
     bool hold = false;
     bool untilFrame = false;
     bool tenBit = false;
+    bool tagged = false;
     for (int i = patch ? 5 : 3; i < argc; ++i) {
         tenBit = tenBit || std::strcmp(argv[i], "--ten-bit") == 0;
+        tagged = tagged || std::strcmp(argv[i], "--tagged") == 0;
         hold = hold || std::strcmp(argv[i], "--hold") == 0;
         untilFrame = untilFrame || std::strcmp(argv[i], "--until-frame") == 0;
     }
@@ -256,6 +335,7 @@ int main(int argc, char** argv)
     xdg_toplevel_set_title(c.toplevel, "wayland-reference");
     xdg_toplevel_set_fullscreen(c.toplevel, c.output);
     if (c.outputScale > 1) wl_surface_set_buffer_scale(c.surface, c.outputScale);
+    if (tagged) tagSurface(c);
     wl_surface_commit(c.surface);
     while (!c.configured) {
         if (!dispatchOnce(c.display, FEEDBACK_TIMEOUT_MS)) fail("not configured");
