@@ -211,10 +211,7 @@ std::unique_ptr<WaylandConnection> WaylandConnection::connect()
 WaylandConnection::~WaylandConnection()
 {
     for (auto& output : outputs_) {
-        forgetDescription(*output);
-#ifdef PP_COLOUR_MANAGEMENT
-        if (output->colourOutput) wp_color_management_output_v1_destroy(output->colourOutput);
-#endif
+        stopDescribing(*output);
         if (output->xdg) zxdg_output_v1_destroy(output->xdg);
         if (output->proxy) wl_output_destroy(output->proxy);
     }
@@ -301,10 +298,7 @@ void WaylandConnection::removeGlobal(std::uint32_t name)
                               [name](const auto& output) { return output->state.registryName == name; });
     if (found != outputs_.end()) {
         const bool described = (*found)->state.done;
-        forgetDescription(**found);
-#ifdef PP_COLOUR_MANAGEMENT
-        if ((*found)->colourOutput) wp_color_management_output_v1_destroy((*found)->colourOutput);
-#endif
+        stopDescribing(**found);
         if ((*found)->xdg) zxdg_output_v1_destroy((*found)->xdg);
         if (wl_output_get_version((*found)->proxy) >= WL_OUTPUT_RELEASE_SINCE_VERSION) {
             wl_output_release((*found)->proxy);
@@ -431,6 +425,15 @@ void WaylandConnection::forgetDescription([[maybe_unused]] Output& output)
     output.descriptionReady = false;
     output.arriving = {};
     output.colour.reset();
+}
+
+void WaylandConnection::stopDescribing(Output& output)
+{
+    forgetDescription(output);
+#ifdef PP_COLOUR_MANAGEMENT
+    if (output.colourOutput) wp_color_management_output_v1_destroy(output.colourOutput);
+#endif
+    output.colourOutput = nullptr;
 }
 
 bool WaylandConnection::descriptionsPending() const

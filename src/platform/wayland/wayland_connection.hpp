@@ -102,6 +102,8 @@ private:
     // Asks for the output's current image description and, once it is ready, for its information.
     void describeOutput(Output& output);
     void forgetDescription(Output& output);
+    // Forgets the description and the output's colour-management object: the output is going away.
+    void stopDescribing(Output& output);
     bool descriptionsPending() const;
 
     wl_display* display_ = nullptr;

@@ -3,12 +3,10 @@
 #include "display/output_colour.hpp"
 
 #include <gtest/gtest.h>
-#include <lcms2.h>
 
 #include <cmath>
-#include <fstream>
-#include <iterator>
 
+#include "colour_test_profiles.hpp"
 #include "display/display_list.hpp"
 #include "display/profile_name.hpp"
 #include "display/status_report.hpp"
@@ -17,27 +15,7 @@
 namespace pp {
 namespace {
 
-// An sRGB profile with that description and, with an exponent above 0, a calibration curve in ^ exponent.
-std::vector<std::uint8_t> profileBytes(const char* description, double exponent)
-{
-    cmsHPROFILE profile = cmsCreate_sRGBProfile();
-    cmsMLU* text = cmsMLUalloc(nullptr, 1);
-    cmsMLUsetASCII(text, "en", "US", description);
-    cmsWriteTag(profile, cmsSigProfileDescriptionTag, text);
-    cmsMLUfree(text);
-    if (exponent > 0) {
-        cmsToneCurve* curve = cmsBuildGamma(nullptr, exponent);
-        cmsToneCurve* curves[3] = {curve, curve, curve};
-        cmsWriteTag(profile, cmsSigVcgtTag, curves);
-        cmsFreeToneCurve(curve);
-    }
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    std::vector<std::uint8_t> bytes(size);
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
-    return bytes;
-}
+using test::ownProfileBytes;
 
 OutputColour parametric(std::string primaries, std::vector<double> values, std::string transfer,
                         std::vector<double> luminance = {})
@@ -80,7 +58,7 @@ INSTANTIATE_TEST_SUITE_P(
                  R"({"primaries":[0.708,0.292,0.17,0.797,0.131,0.046,0.3127,0.329],"tf":"power 2.4"})"},
         NameCase{"no transfer", parametric("srgb", {}, ""), "srgb", R"({"primaries":"srgb"})"},
         NameCase{"nothing said", parametric("", {}, ""), "", "{}"},
-        NameCase{"profile", OutputColour{profileBytes("Panel profile", 0), "srgb", {}, "gamma22", {}}, "Panel profile",
+        NameCase{"profile", OutputColour{ownProfileBytes("Panel profile", 0), "srgb", {}, "gamma22", {}}, "Panel profile",
                  R"({"icc":"Panel profile"})"},
         NameCase{"unreadable profile", OutputColour{{1, 2, 3}, "", {}, "", {}}, "", R"({"icc":""})"}),
     [](const auto& info) {
@@ -92,7 +70,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(CalibrationCurve, IsTheProfilesVcgtSampledEvenly)
 {
     OutputColour calibrated;
-    calibrated.icc = profileBytes("Calibrated", 1.25);
+    calibrated.icc = ownProfileBytes("Calibrated", 1.25);
     const TransferTable table = calibrationCurve(calibrated, 256);
     for (const auto* channel : {&table.red, &table.green, &table.blue}) {
         ASSERT_EQ(channel->size(), 256u);
@@ -103,7 +81,7 @@ TEST(CalibrationCurve, IsTheProfilesVcgtSampledEvenly)
 
     // No curve: a profile without the tag, a parametric output, bytes that are no profile.
     OutputColour plain;
-    plain.icc = profileBytes("Plain", 0);
+    plain.icc = ownProfileBytes("Plain", 0);
     for (const OutputColour& none : {plain, parametric("bt2020", {}, "st2084_pq"), OutputColour{{1, 2}, "", {}, "", {}}}) {
         const TransferTable empty = calibrationCurve(none, 256);
         EXPECT_TRUE(empty.red.empty() && empty.green.empty() && empty.blue.empty());
@@ -129,7 +107,7 @@ TEST(ColourManagedReport, NamesTheDescriptionAndGivesItsCurve)
     EXPECT_EQ(report()["profile"], "");
 
     OutputColour described;
-    described.icc = profileBytes("Calibrated", 2);
+    described.icc = ownProfileBytes("Calibrated", 2);
     displays.screenList[0].colour = std::make_shared<const OutputColour>(described);
     const auto managed = report();
     EXPECT_EQ(managed["profile"], "Calibrated");

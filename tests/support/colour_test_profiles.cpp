@@ -8,7 +8,7 @@
 
 namespace pp::test {
 
-void writeOwnProfile(const std::string& path, const std::string& description, double calibrationExponent)
+std::vector<std::uint8_t> ownProfileBytes(const std::string& description, double calibrationExponent)
 {
     cmsHPROFILE profile = cmsCreate_sRGBProfile();
     cmsMLU* text = cmsMLUalloc(nullptr, 1);
@@ -22,9 +22,20 @@ void writeOwnProfile(const std::string& path, const std::string& description, do
         cmsFreeToneCurve(curve);
     }
     cmsMD5computeID(profile);
-    const bool saved = cmsSaveProfileToFile(profile, path.c_str());
+    cmsUInt32Number size = 0;
+    std::vector<std::uint8_t> bytes;
+    if (cmsSaveProfileToMem(profile, nullptr, &size)) {
+        bytes.resize(size);
+        if (!cmsSaveProfileToMem(profile, bytes.data(), &size)) bytes.clear();
+    }
     cmsCloseProfile(profile);
-    if (!saved) throw std::runtime_error("cannot write " + path);
+    if (bytes.empty()) throw std::runtime_error("cannot write the profile " + description);
+    return bytes;
+}
+
+void writeOwnProfile(const std::string& path, const std::string& description, double calibrationExponent)
+{
+    writeBytes(path, ownProfileBytes(description, calibrationExponent));
 }
 
 std::vector<std::uint8_t> fileBytes(const std::string& path)
