@@ -173,7 +173,9 @@ struct KeyEvent {
 };
 
 // What the event loop calls on the main thread. Handlers only change state and mark the view for
-// repaint with Window::setNeedsDisplay; the loop paints between events.
+// repaint with Window::setNeedsDisplay; the loop paints between events. On every window system input is
+// delivered only as the loop turns: never from inside paint() or handed-over work, so input that arrives
+// while a frame waits to be shown is held until the loop turns again.
 class EventHandler {
 public:
     virtual ~EventHandler() = default;

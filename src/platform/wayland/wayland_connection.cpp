@@ -230,9 +230,10 @@ WaylandConnection::~WaylandConnection()
     if (display_) wl_display_disconnect(display_);
 }
 
-int WaylandConnection::bitsPerSample() const
+int WaylandConnection::bitsPerSample(const Output& output) const
 {
-    return offersFormat(WL_SHM_FORMAT_XRGB2101010) ? 10 : 8;
+    const bool tagged = output.colour && taggingDescription(output.state.registryName);
+    return tagged && offersFormat(WL_SHM_FORMAT_XRGB2101010) ? 10 : 8;
 }
 
 std::vector<const Output*> WaylandConnection::outputs() const

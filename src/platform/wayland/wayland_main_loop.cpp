@@ -24,10 +24,15 @@ bool WaylandMainLoop::runOnMain(std::function<void()> work)
 
 void WaylandMainLoop::deliver(std::function<void(EventHandler&)> event)
 {
-    if (handler_) {
-        event(*handler_);
-    } else {
-        heldInput_.push_back(std::move(event));
+    heldInput_.push_back(std::move(event));
+}
+
+void WaylandMainLoop::deliverHeldInput(EventHandler& handler)
+{
+    while (!heldInput_.empty() && !ended()) {
+        auto event = std::move(heldInput_.front());
+        heldInput_.pop_front();
+        event(handler);
     }
 }
 
@@ -46,15 +51,10 @@ void WaylandMainLoop::endWith(std::string reason)
 void WaylandMainLoop::run(EventHandler& handler)
 {
     handOver_.setMainThread();
-    handler_ = &handler;
-    while (!heldInput_.empty() && !ended()) {
-        auto event = std::move(heldInput_.front());
-        heldInput_.pop_front();
-        event(handler);
-    }
     std::vector<pollfd> fds;
     while (!ended()) {
         if (wl_display_dispatch_pending(display_) < 0) break;
+        deliverHeldInput(handler);
         if (ended()) break;
         if (needsPaint_) {
             needsPaint_ = false;
@@ -64,12 +64,17 @@ void WaylandMainLoop::run(EventHandler& handler)
         if (handOver_.runOne()) continue;
 
         // Wait for the compositor, a hand-over or a source; events read meanwhile are dispatched above.
+        // Requests the socket could not take yet are sent as soon as it can.
         if (wl_display_prepare_read(display_) != 0) continue;
-        if (wl_display_flush(display_) < 0 && errno != EAGAIN) {
-            wl_display_cancel_read(display_);
-            break;
+        short displayEvents = POLLIN;
+        if (wl_display_flush(display_) < 0) {
+            if (errno != EAGAIN) {
+                wl_display_cancel_read(display_);
+                break;
+            }
+            displayEvents |= POLLOUT;
         }
-        fds.assign({{wl_display_get_fd(display_), POLLIN, 0}, {handOver_.wakeupFd(), POLLIN, 0}});
+        fds.assign({{wl_display_get_fd(display_), displayEvents, 0}, {handOver_.wakeupFd(), POLLIN, 0}});
         for (const Source& source : sources_) fds.push_back({source.fd, POLLIN, 0});
         if (poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) {
             wl_display_cancel_read(display_);
@@ -85,7 +90,6 @@ void WaylandMainLoop::run(EventHandler& handler)
             if (fds[i].revents & POLLIN) sources_[i - 2].ready();
         }
     }
-    handler_ = nullptr;
     handOver_.end();
 }
 

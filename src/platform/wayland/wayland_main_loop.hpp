@@ -15,8 +15,9 @@ namespace pp::wayland {
 
 // One poll over the display's descriptor, the hand-over's eventfd and any extra sources (the key-repeat
 // timer). Each turn dispatches every event that has arrived, then paints once if asked, then runs one
-// handed-over item; it waits only when none of these has anything to do. Input that arrives before
-// run() is held and delivered when it starts.
+// handed-over item; it waits only when none of these has anything to do. Input is delivered as the
+// loop turns, never from inside a paint or a handed-over item (events read while a frame waits for the
+// compositor are held until the loop turns again), and input that arrives before run() when it starts.
 class WaylandMainLoop : public MainLoop {
 public:
     // Does not take ownership of `display`. The constructing thread is the main thread until run().
@@ -33,8 +34,7 @@ public:
     // Paint before the loop next waits. Main thread.
     void requestPaint() { needsPaint_ = true; }
 
-    // Hands an input event to the handler: at once while run() serves it, else when run() starts.
-    // Main thread.
+    // Hands an input event to the handler when the loop next turns. Main thread.
     void deliver(std::function<void(EventHandler&)> event);
 
     // Polls `fd` too and calls `ready` on the main thread when it is readable. Main thread, before run().
@@ -53,8 +53,9 @@ private:
 
     wl_display* display_;
     HandOver handOver_;
-    EventHandler* handler_ = nullptr;
     std::deque<std::function<void(EventHandler&)>> heldInput_;
+    void deliverHeldInput(EventHandler& handler);
+
     std::vector<Source> sources_;
     bool needsPaint_ = true;  // the first turn paints the freshly configured window
     std::string endReason_ = DISPLAY_CONNECTION_LOST;

@@ -3,6 +3,7 @@
 #include <linux/input-event-codes.h>
 #include <poll.h>
 #include <sys/mman.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 #include <wayland-client.h>
 #include <wayland-cursor.h>
@@ -11,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <thread>
 #include <utility>
 
@@ -37,10 +39,32 @@ constexpr double MIN_PRESENTATION_GRACE = 0.05;
 // Frames in a row whose report never came, after which the compositor is taken to give none: its
 // frame callback then counts as the presentation, until a report comes again.
 constexpr int MOST_SILENT_FRAMES = 3;
+// Reports awaited at once; the oldest is given up when a commit would make one more.
+constexpr std::size_t MOST_PENDING_REPORTS = 16;
+// A frame neither presented nor composed within this many seconds of its commit is not being shown
+// (a hidden workspace, a window covered, a compositor stalled): the run ends.
+constexpr double SHOW_LIMIT = 5;
+// How long the compositor has to put the window back, full-screen on its output, once it is elsewhere.
+constexpr double PLACEMENT_LIMIT = 1;
+constexpr const char* NOT_SHOWN = "error display does not show the window";
+constexpr const char* NOT_COVERING = "error window does not cover the display";
+constexpr const char* NO_FRAME_MEMORY = "error no memory for the window's frames";
 
 double seconds(const timespec& t)
 {
     return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+double monotonicNow()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return seconds(now);
+}
+
+int milliseconds(double seconds)
+{
+    return std::max(1, int(std::ceil(seconds * 1000)));
 }
 
 PixelFormat pixelFormat(std::uint32_t shmFormat)
@@ -72,6 +96,19 @@ struct WaylandWindow::Pool {
     }
 };
 
+// One commit's presentation feedback and the frame it belongs to, so that a report that comes late
+// still counts for its own frame.
+struct WaylandWindow::FrameReport {
+    WaylandWindow* window = nullptr;
+    std::uint64_t frame = 0;
+    struct wp_presentation_feedback* proxy = nullptr;
+
+    ~FrameReport()
+    {
+        if (proxy) wp_presentation_feedback_destroy(proxy);
+    }
+};
+
 struct WindowListeners {
     static WaylandWindow& of(void* data) { return *static_cast<WaylandWindow*>(data); }
 
@@ -83,10 +120,17 @@ struct WindowListeners {
     }
     static constexpr xdg_surface_listener SURFACE = {surfaceConfigure};
 
-    static void toplevelConfigure(void* data, xdg_toplevel*, std::int32_t width, std::int32_t height, wl_array*)
+    static void toplevelConfigure(void* data, xdg_toplevel*, std::int32_t width, std::int32_t height,
+                                  wl_array* states)
     {
-        of(data).pendingWidth_ = width;
-        of(data).pendingHeight_ = height;
+        WaylandWindow& w = of(data);
+        w.pendingWidth_ = width;
+        w.pendingHeight_ = height;
+        w.pendingFullscreen_ = false;
+        const auto* state = static_cast<const std::uint32_t*>(states->data);
+        for (std::size_t i = 0; i < states->size / sizeof *state; ++i) {
+            if (state[i] == XDG_TOPLEVEL_STATE_FULLSCREEN) w.pendingFullscreen_ = true;
+        }
     }
     // The compositor asks the window to close (the person's shortcut): the same as Esc.
     static void close(void* data, xdg_toplevel*)
@@ -100,29 +144,38 @@ struct WindowListeners {
     static void release(void* data, wl_buffer*) { static_cast<WaylandWindow::Buffer*>(data)->busy = false; }
     static constexpr wl_buffer_listener BUFFER = {release};
 
+    // The outputs the surface is shown on.
+    static void enter(void* data, wl_surface*, wl_output* output)
+    {
+        WaylandWindow& w = of(data);
+        w.enteredAny_ = true;
+        w.enteredOutputs_.insert(output);
+        w.followPlacement();
+    }
+    static void leave(void* data, wl_surface*, wl_output* output)
+    {
+        of(data).enteredOutputs_.erase(output);
+        of(data).followPlacement();
+    }
+    static constexpr wl_surface_listener SURFACE_OUTPUTS = {enter, leave};
+
     static void syncOutput(void*, struct wp_presentation_feedback*, wl_output*) {}
-    static void presented(void* data, struct wp_presentation_feedback* feedback, std::uint32_t secondsHigh,
+    static void presented(void* data, struct wp_presentation_feedback*, std::uint32_t secondsHigh,
                           std::uint32_t secondsLow, std::uint32_t nanoseconds, std::uint32_t, std::uint32_t,
                           std::uint32_t, std::uint32_t)
     {
-        WaylandWindow& w = of(data);
+        auto* report = static_cast<WaylandWindow::FrameReport*>(data);
         // The compositor's clock, carried over to the wall clock at this moment.
         timespec clockNow{}, wallNow{};
-        clock_gettime(w.connection_.presentationClock(), &clockNow);
+        clock_gettime(report->window->connection_.presentationClock(), &clockNow);
         clock_gettime(CLOCK_REALTIME, &wallNow);
         const double shown = double((std::uint64_t(secondsHigh) << 32) | secondsLow) + nanoseconds / 1e9;
-        w.presentedAt_ = seconds(wallNow) - (seconds(clockNow) - shown);
-        w.feedback_ = WaylandWindow::Feedback::presented;
-        w.silentFrames_ = 0;
-        wp_presentation_feedback_destroy(feedback);
-        w.feedbackProxy_ = nullptr;
+        report->window->reportCame(report, seconds(wallNow) - (seconds(clockNow) - shown));
     }
-    static void discarded(void* data, struct wp_presentation_feedback* feedback)
+    static void discarded(void* data, struct wp_presentation_feedback*)
     {
-        of(data).feedback_ = WaylandWindow::Feedback::discarded;
-        of(data).silentFrames_ = 0;
-        wp_presentation_feedback_destroy(feedback);
-        of(data).feedbackProxy_ = nullptr;
+        auto* report = static_cast<WaylandWindow::FrameReport*>(data);
+        report->window->reportCame(report, std::nullopt);
     }
     static constexpr wp_presentation_feedback_listener FEEDBACK = {syncOutput, presented, discarded};
 
@@ -196,7 +249,9 @@ std::unique_ptr<WaylandWindow> WaylandWindow::create(WaylandConnection& connecti
     w->width_ = screen.pixelsWide;
     w->height_ = screen.pixelsHigh;
     w->scale_ = screen.scale;
+    w->outputProxy_ = output->proxy;
     w->surface_ = wl_compositor_create_surface(connection.compositor());
+    wl_surface_add_listener(w->surface_, &WindowListeners::SURFACE_OUTPUTS, w.get());
     w->xdgSurface_ = xdg_wm_base_get_xdg_surface(connection.wmBase(), w->surface_);
     xdg_surface_add_listener(w->xdgSurface_, &WindowListeners::SURFACE, w.get());
     w->toplevel_ = xdg_surface_get_toplevel(w->xdgSurface_);
@@ -231,9 +286,11 @@ std::unique_ptr<WaylandWindow> WaylandWindow::create(WaylandConnection& connecti
         return nullptr;
     }
     // The frames' memory is made ready while the compositor answers.
-    w->pool(w->format_);
+    if (!w->pool(w->format_)) return nullptr;
     wl_surface_commit(w->surface_);
     if (!w->waitForConfigure() || !w->coversOutput()) return nullptr;
+    w->placementTimer_ = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+    if (w->placementTimer_ < 0) return nullptr;
 
     WaylandWindow* window = w.get();
     connection.onSeatChanged = [window] { window->followSeat(); };
@@ -243,6 +300,7 @@ std::unique_ptr<WaylandWindow> WaylandWindow::create(WaylandConnection& connecti
         loop.endWith(connection.output(number) ? "error display changed" : "error no screen " + std::to_string(number));
     };
     loop.addSource(w->keyboard_.repeatFd(), [window] { window->keyboard_.repeatDue(); });
+    loop.addSource(w->placementTimer_, [window] { window->placementDue(); });
     w->hidden_ = 1;
     w->followSeat();
     loop.requestPaint();
@@ -257,8 +315,9 @@ WaylandWindow::~WaylandWindow()
     if (pointer_) wl_pointer_destroy(pointer_);
     if (cursorSurface_) wl_surface_destroy(cursorSurface_);
     if (cursorTheme_) wl_cursor_theme_destroy(cursorTheme_);
-    if (feedbackProxy_) wp_presentation_feedback_destroy(feedbackProxy_);
+    reports_.clear();
     if (frameCallback_) wl_callback_destroy(frameCallback_);
+    if (placementTimer_ >= 0) close(placementTimer_);
     if (inhibitor_) zwp_idle_inhibitor_v1_destroy(inhibitor_);
 #ifdef PP_COLOUR_MANAGEMENT
     if (colourSurface_) wp_color_management_surface_v1_destroy(colourSurface_);
@@ -280,6 +339,50 @@ bool WaylandWindow::waitForConfigure()
     return true;
 }
 
+bool WaylandWindow::placed() const
+{
+    // Before the compositor has said where the surface is shown, the configure alone tells.
+    const bool onOutput = !enteredAny_ || enteredOutputs_.count(outputProxy_) != 0;
+    return fullscreen_ && coversOutput() && onOutput;
+}
+
+void WaylandWindow::followPlacement()
+{
+    // A compositor makes a window full-screen once it has content: the first frame's commit starts it.
+    if (frameNumber_ == 0 || placementTimer_ < 0) return;
+    itimerspec timer{};
+    if (placed()) {
+        if (misplacedSince_) {
+            misplacedSince_.reset();
+            timerfd_settime(placementTimer_, 0, &timer, nullptr);
+        }
+        return;
+    }
+    if (misplacedSince_) return;
+    // Elsewhere: on another output, no longer full-screen, or not covering the output. The window asks
+    // to be put back, and the compositor has a moment to do it.
+    misplacedSince_ = monotonicNow();
+    xdg_toplevel_set_fullscreen(toplevel_, outputProxy_);
+    wl_display_flush(connection_.display());
+    timer.it_value.tv_sec = time_t(PLACEMENT_LIMIT);
+    timer.it_value.tv_nsec = long((PLACEMENT_LIMIT - double(time_t(PLACEMENT_LIMIT))) * 1e9);
+    timerfd_settime(placementTimer_, 0, &timer, nullptr);
+}
+
+bool WaylandWindow::placementLapsed()
+{
+    if (!misplacedSince_ || monotonicNow() - *misplacedSince_ < PLACEMENT_LIMIT) return false;
+    loop_.endWith(NOT_COVERING);
+    return true;
+}
+
+void WaylandWindow::placementDue()
+{
+    std::uint64_t expirations = 0;
+    if (read(placementTimer_, &expirations, sizeof expirations) < 0 && errno != EAGAIN) return;
+    placementLapsed();
+}
+
 bool WaylandWindow::coversOutput() const
 {
     // A size of 0 leaves the size to the window, which takes the output's.
@@ -292,14 +395,12 @@ void WaylandWindow::configure(int width, int height)
 {
     configuredWidth_ = width;
     configuredHeight_ = height;
+    fullscreen_ = pendingFullscreen_;
     const bool first = !configured_;
     configured_ = true;
     reconfigured_ = true;
     if (first) return;
-    if (!coversOutput()) {
-        loop_.endWith("error window does not cover the display");
-        return;
-    }
+    followPlacement();
     loop_.requestPaint();
 }
 
@@ -314,14 +415,18 @@ bool WaylandWindow::dispatchOnce(int waitMs)
         return false;
     }
     if (wl_display_prepare_read(display) != 0) return !loop_.ended();
-    if (wl_display_flush(display) < 0 && errno != EAGAIN) {
-        wl_display_cancel_read(display);
-        loop_.endWith(MainLoop::DISPLAY_CONNECTION_LOST);
-        return false;
-    }
+    // Requests the socket could not take yet go out as soon as it can take them.
     pollfd fd{wl_display_get_fd(display), POLLIN, 0};
+    if (wl_display_flush(display) < 0) {
+        if (errno != EAGAIN) {
+            wl_display_cancel_read(display);
+            loop_.endWith(MainLoop::DISPLAY_CONNECTION_LOST);
+            return false;
+        }
+        fd.events |= POLLOUT;
+    }
     const int ready = poll(&fd, 1, waitMs);
-    if (ready > 0) {
+    if (ready > 0 && (fd.revents & (POLLIN | POLLERR | POLLHUP))) {
         if (wl_display_read_events(display) < 0) {
             loop_.endWith(MainLoop::DISPLAY_CONNECTION_LOST);
             return false;
@@ -345,14 +450,19 @@ WaylandWindow::Pool* WaylandWindow::pool(std::uint32_t format)
     for (auto& p : pools_) {
         if (p->format == format) return p.get();
     }
+    if (failedFormats_.count(format)) return nullptr;
+    failedFormats_.insert(format);
     auto p = std::make_unique<Pool>();
     p->format = format;
+    // The protocol gives a pool's size and a buffer's offset and stride in 32 bits.
     const std::size_t frameBytes = std::size_t(width_) * std::size_t(height_) * 4;
+    if (frameBytes == 0 || frameBytes > std::size_t(std::numeric_limits<std::int32_t>::max()) / 2) return nullptr;
     p->size = frameBytes * 2;
     p->fd = memfd_create(WINDOW_NAME, MFD_CLOEXEC);
     if (p->fd < 0 || ftruncate(p->fd, off_t(p->size)) != 0) return nullptr;
     p->data = mmap(nullptr, p->size, PROT_READ | PROT_WRITE, MAP_SHARED, p->fd, 0);
     if (p->data == MAP_FAILED) return nullptr;
+    failedFormats_.erase(format);
     // Fresh memory costs a fault per page where it is first written; made present in one call on
     // another thread, beside the rest of the start, the first frames are drawn at memory speed. A
     // kernel without the call leaves the faults to the drawing.
@@ -374,7 +484,10 @@ FrameBuffer WaylandWindow::frame()
     drawing_ = nullptr;
     Pool* p = pool(format_);
     if (!p && format_ != WL_SHM_FORMAT_XRGB8888) p = pool(WL_SHM_FORMAT_XRGB8888);
-    while (p && !drawing_) {
+    if (!p) loop_.endWith(NO_FRAME_MEMORY);
+    // A compositor that keeps both buffers is not showing the frames: it is waited for as a frame is.
+    const double until = monotonicNow() + SHOW_LIMIT;
+    while (p && !drawing_ && !loop_.ended()) {
         // Of the free buffers, the one holding the newest frame: the least is left to bring up to date.
         for (Buffer& b : p->buffers) {
             if (b.busy) continue;
@@ -383,7 +496,13 @@ FrameBuffer WaylandWindow::frame()
                 drawing_ = &b;
             }
         }
-        if (!drawing_ && !dispatchOnce()) break;
+        if (drawing_) break;
+        const double left = until - monotonicNow();
+        if (left <= 0) {
+            loop_.endWith(NOT_SHOWN);
+            break;
+        }
+        if (!dispatchOnce(std::min(WAIT_SLICE_MS, milliseconds(left)))) break;
     }
     if (!drawing_) {
         // Nothing will be shown: the frame is drawn where it harms nothing.
@@ -402,7 +521,6 @@ FrameBuffer WaylandWindow::frame()
 
 void WaylandWindow::commitFrame(Buffer& buffer, std::span<const PixelRect> area)
 {
-    if (feedbackProxy_) wp_presentation_feedback_destroy(std::exchange(feedbackProxy_, nullptr));
     if (frameCallback_) wl_callback_destroy(std::exchange(frameCallback_, nullptr));
     wl_surface_attach(surface_, buffer.proxy, 0, 0);
     if (area.empty()) wl_surface_damage_buffer(surface_, 0, 0, width_, height_);
@@ -413,11 +531,33 @@ void WaylandWindow::commitFrame(Buffer& buffer, std::span<const PixelRect> area)
     frameDoneAt_.reset();
     frameCallback_ = wl_surface_frame(surface_);
     wl_callback_add_listener(frameCallback_, &WindowListeners::FRAME, this);
+    ++frameNumber_;
     if (connection_.presentation()) {
-        feedbackProxy_ = wp_presentation_feedback(connection_.presentation(), surface_);
-        wp_presentation_feedback_add_listener(feedbackProxy_, &WindowListeners::FEEDBACK, this);
+        if (reports_.size() == MOST_PENDING_REPORTS) reports_.pop_front();
+        auto report = std::make_unique<FrameReport>();
+        report->window = this;
+        report->frame = frameNumber_;
+        report->proxy = wp_presentation_feedback(connection_.presentation(), surface_);
+        wp_presentation_feedback_add_listener(report->proxy, &WindowListeners::FEEDBACK, report.get());
+        reports_.push_back(std::move(report));
     }
     wl_surface_commit(surface_);
+}
+
+void WaylandWindow::reportCame(FrameReport* report, std::optional<double> shownAt)
+{
+    // Any report, late or not, shows that the compositor reports presentations.
+    silentFrames_ = 0;
+    if (report->frame == frameNumber_) {
+        feedback_ = shownAt ? Feedback::presented : Feedback::discarded;
+        if (shownAt) presentedAt_ = *shownAt;
+    }
+    for (auto it = reports_.begin(); it != reports_.end(); ++it) {
+        if (it->get() == report) {
+            reports_.erase(it);
+            break;
+        }
+    }
 }
 
 WaylandWindow::Buffer& WaylandWindow::freshCopy(Buffer& shown)
@@ -445,35 +585,58 @@ void WaylandWindow::present(std::span<const PixelRect> changed)
     // Nothing changed still damages a pixel: the compositor then composes, and the wait keeps its meaning.
     static constexpr PixelRect ONE_PIXEL{0, 0, 1, 1};
     commitFrame(*buffer, changed.empty() ? std::span<const PixelRect>(&ONE_PIXEL, 1) : changed);
+    // The frame counts as shown once presented (or taken as shown, below); the return waits besides
+    // for the window to be where it belongs.
+    bool shown = false;
+    const double until = monotonicNow() + SHOW_LIMIT;
     for (int discards = 0;;) {
-        if (feedback_ == Feedback::presented) return;
-        if (feedback_ == Feedback::discarded || reconfigured_) {
+        if (placementLapsed()) return;
+        if (!shown && (feedback_ == Feedback::discarded || reconfigured_)) {
             // A discarded frame is committed again. After a new configure the compositor shows the window
-            // only once new content follows it, so the frame goes out again from the other buffer.
+            // only once new content follows it, so the frame goes out again, whole, from the other buffer.
             if (feedback_ == Feedback::discarded && ++discards == MOST_DISCARDS) {
-                loop_.endWith("error display does not show the window");
+                loop_.endWith(NOT_SHOWN);
                 return;
             }
             buffer = &freshCopy(*buffer);
             commitFrame(*buffer, {});
             continue;
         }
+        const double now = monotonicNow();
         int waitMs = WAIT_SLICE_MS;
-        if (frameDoneAt_) {
+        if (feedback_ == Feedback::presented) {
+            shown = true;
+        } else if (!shown && frameDoneAt_) {
             // Composed. Without presentation-time that is all the compositor tells; with it, the
             // presentation is due within a few refreshes, and a compositor that never reports one (a
             // headless output) has its composed frame taken as shown: at once, once it has let several
             // frames in a row go unreported.
-            timespec now{};
-            clock_gettime(CLOCK_MONOTONIC, &now);
             const bool reports = connection_.presentation() && silentFrames_ < MOST_SILENT_FRAMES;
-            const double left = reports ? *frameDoneAt_ + presentationGrace() - seconds(now) : 0;
+            const double left = reports ? *frameDoneAt_ + presentationGrace() - now : 0;
             if (left <= 0) {
                 if (reports) ++silentFrames_;
                 presentedAt_ = frameDoneWall_;
-                return;
+                shown = true;
+            } else {
+                waitMs = milliseconds(left);
             }
-            waitMs = std::max(1, int(std::ceil(left * 1000)));
+        }
+        if (shown) {
+            // A frame shown while the window is elsewhere is not on the display: the window waits to be
+            // put back (its frame then goes out again) or for the run to end.
+            followPlacement();
+            if (!misplacedSince_) return;
+            if (reconfigured_) {
+                shown = false;
+                feedback_ = Feedback::waiting;
+                continue;
+            }
+            waitMs = milliseconds(*misplacedSince_ + PLACEMENT_LIMIT - now);
+        } else if (now >= until) {
+            loop_.endWith(NOT_SHOWN);
+            return;
+        } else {
+            waitMs = std::min(waitMs, milliseconds(until - now));
         }
         if (!dispatchOnce(waitMs)) return;
     }
@@ -494,7 +657,8 @@ void WaylandWindow::setNeedsDisplay()
 
 void WaylandWindow::setSurfaceBits(int bits)
 {
-    const bool deep = bits == 16 && connection_.offersFormat(WL_SHM_FORMAT_XRGB2101010);
+    // 10-bit frames only where they are known to reach the output as they are.
+    const bool deep = bits == 16 && screen_.bitsPerSample >= 10;
     format_ = deep ? WL_SHM_FORMAT_XRGB2101010 : WL_SHM_FORMAT_XRGB8888;
 }
 

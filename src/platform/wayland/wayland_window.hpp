@@ -3,7 +3,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <deque>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "platform/buffer_ages.hpp"
@@ -16,6 +18,7 @@ struct wl_surface;
 struct wl_buffer;
 struct wl_callback;
 struct wl_pointer;
+struct wl_output;
 struct wl_cursor_theme;
 struct wl_cursor_image;
 struct xdg_surface;
@@ -31,10 +34,16 @@ namespace pp::wayland {
 // have the output's pixel size and are shown one buffer pixel per device pixel (buffer scale, or a
 // viewport for a fractional scale), so nothing is resampled. Frames are wl_shm buffers (two per format,
 // each reused only after the compositor released it): XRGB8888, and XRGB2101010 for a 16-bit drawing
-// surface when the compositor offers it. present() commits with a presentation feedback and returns
-// once the compositor says the frame was presented (a discarded frame is committed again); without
-// presentation-time, or from a compositor that has left several frames in a row unreported, it waits
-// for the frame callback. Only the changed area is damaged. An idle inhibitor keeps the output from blanking.
+// surface where such frames reach the output as they are. present() commits with a presentation feedback
+// of its own and returns once the compositor says the frame was presented (a discarded frame is committed
+// again); without presentation-time, or from a compositor that has left several frames in a row
+// unreported, it waits for the frame callback. A frame neither presented nor composed within 5 s ends
+// the run with "error display does not show the window". Only the changed area is damaged. An idle
+// inhibitor keeps the output from blanking.
+// The window follows where the compositor shows it (the outputs its surface enters, the toplevel's
+// full-screen state and size): once it is elsewhere it asks again to be full-screen on its output, and
+// when it is not back within 1 s the run ends with "error window does not cover the display". present()
+// does not return while the window is elsewhere.
 // Where the compositor manages colour, the surface carries the output's own image description from its
 // first frame on, so the compositor passes the pixels through to the output unchanged.
 // The pointer is hidden over the window from the start. Main thread only; lives shorter than the
@@ -68,6 +77,17 @@ private:
     WaylandWindow(WaylandConnection& connection, WaylandMainLoop& loop, const Screen& screen);
     bool waitForConfigure();
     bool coversOutput() const;
+    // Full-screen, covering the output, and on it (as far as the compositor has said).
+    bool placed() const;
+    // Looks at the placement after the compositor said something of it: asks to be put back and starts
+    // the clock when the window has gone elsewhere, stops it when the window is back.
+    void followPlacement();
+    // Ends the run when the window has been elsewhere too long; whether it did.
+    bool placementLapsed();
+    void placementDue();
+    // A presentation report for `report`'s frame: presented at `shownAt` (wall clock), or discarded.
+    struct FrameReport;
+    void reportCame(FrameReport* report, std::optional<double> shownAt);
     Pool* pool(std::uint32_t format);
     bool dispatchOnce(int waitMs = 1000);
     // Attaches the buffer, damages `area` of it (all of it when empty) and commits it with a frame
@@ -101,8 +121,16 @@ private:
     bool reconfigured_ = false;  // a configure was acknowledged since the last commit
     int pendingWidth_ = 0;    // the size of the configure being received
     int pendingHeight_ = 0;
+    bool pendingFullscreen_ = false;
+    bool fullscreen_ = false;  // the last configure had the full-screen state
+    wl_output* outputProxy_ = nullptr;        // the output the window belongs on
+    std::set<wl_output*> enteredOutputs_;     // the outputs the surface is shown on now
+    bool enteredAny_ = false;                 // the compositor has said where the surface is shown
+    std::optional<double> misplacedSince_;    // monotonic seconds since the window is elsewhere
+    int placementTimer_ = -1;                 // timerfd: fires when the window has been elsewhere too long
 
     std::vector<std::unique_ptr<Pool>> pools_;
+    std::set<std::uint32_t> failedFormats_;  // formats whose pool could not be made: not tried again
     std::uint32_t format_;    // the wl_shm format frames are drawn in now
     Buffer* drawing_ = nullptr;
     BufferAges ages_;
@@ -112,7 +140,8 @@ private:
     // The outcome of the frame being presented.
     enum class Feedback { waiting, presented, discarded };
     Feedback feedback_ = Feedback::waiting;
-    wp_presentation_feedback* feedbackProxy_ = nullptr;
+    std::deque<std::unique_ptr<FrameReport>> reports_;  // reports awaited, oldest first
+    std::uint64_t frameNumber_ = 0;                     // the last commit's frame
     wl_callback* frameCallback_ = nullptr;
     std::optional<double> frameDoneAt_;  // monotonic seconds of the frame callback of the last commit
     int silentFrames_ = 0;               // frames in a row whose presentation report never came

@@ -15,7 +15,7 @@ std::vector<Screen> WaylandWindowSystem::screens()
 {
     std::vector<Screen> screens;
     for (const Output* output : connection_->outputs()) {
-        screens.push_back(screenOf(output->state, connection_->bitsPerSample()));
+        screens.push_back(screenOf(output->state, connection_->bitsPerSample(*output)));
         screens.back().colour = output->colour;
     }
     return screens;
