@@ -583,8 +583,13 @@ void WaylandWindow::present(std::span<const PixelRect> changed)
     if (!buffer || loop_.ended()) return;
     ages_.presented(buffer->pixels);
     // Nothing changed still damages a pixel: the compositor then composes, and the wait keeps its meaning.
+    // The first frame after a configure is content the compositor waits for, and goes out whole.
     static constexpr PixelRect ONE_PIXEL{0, 0, 1, 1};
-    commitFrame(*buffer, changed.empty() ? std::span<const PixelRect>(&ONE_PIXEL, 1) : changed);
+    if (reconfigured_) {
+        commitFrame(*buffer, {});
+    } else {
+        commitFrame(*buffer, changed.empty() ? std::span<const PixelRect>(&ONE_PIXEL, 1) : changed);
+    }
     // The frame counts as shown once presented (or taken as shown, below); the return waits besides
     // for the window to be where it belongs.
     bool shown = false;
