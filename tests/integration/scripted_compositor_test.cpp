@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <time.h>
+
 #include <algorithm>
 #include <thread>
 
@@ -13,6 +15,13 @@ namespace pp::test {
 namespace {
 
 using Colour = std::array<int, 3>;
+
+double wallClock()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
 
 bool painted(const std::string& reply)
 {
@@ -130,8 +139,10 @@ TEST_F(OnScriptedCompositor, TheReplyWaitsForTheHeldBackFrameCallback)
 {
     start();
     compositor_->setFrameCallbacks(false);
+    const std::size_t before = compositor_->commits().size();
     session_->child().write("rgb 1 2 3\n");
-    EXPECT_EQ(session_->child().readLine(500ms), std::nullopt);
+    ASSERT_TRUE(compositor_->waitFor([&](const auto& commits) { return commits.size() > before; }, 5s));
+    EXPECT_EQ(session_->child().readLine(300ms), std::nullopt);
     compositor_->setFrameCallbacks(true);
     EXPECT_TRUE(painted(session_->child().readLine().value_or("")));
 }
@@ -146,6 +157,29 @@ TEST_F(OnScriptedCompositor, WithheldReportsAreTakenAsShownAfterTheFrameCallback
     EXPECT_EQ(int(compositor_->commits().size()), from + 4);
     const auto reports = compositor_->reports();
     EXPECT_TRUE(std::none_of(reports.begin(), reports.end(), [&](const auto& r) { return r.commit > from; }));
+}
+
+TEST_F(OnScriptedCompositor, ThePaintedTimeIsTheReportedPresentation)
+{
+    start();
+    // Reported a little after the frame callback, well within the time the presenter waits for a report.
+    compositor_->setFeedback(FeedbackRule::present, 20ms);
+    const double sent = wallClock();
+    const std::string reply = session_->ask("rgb 40 50 60");
+    ASSERT_TRUE(painted(reply)) << reply;
+    EXPECT_GE(std::stod(reply.substr(8)), sent + 0.019);
+    EXPECT_LE(std::stod(reply.substr(8)), wallClock());
+}
+
+TEST_F(OnScriptedCompositor, DeepFramesAreCommittedInTenBits)
+{
+    ScriptedOptions options;
+    options.deepFormat = true;
+    start(options);
+    ASSERT_EQ(session_->ask("mode deep").rfind("mode deep window_bits 16 screen_bits 10", 0), 0u);
+    ASSERT_TRUE(painted(session_->ask("rgb 200 100 50")));
+    EXPECT_EQ(lastFrame(compositor_->commits()).format, 0x30335258u);  // XRGB2101010
+    EXPECT_EQ(compositor_->pixel(320, 240), (Colour{200, 100, 50}));
 }
 
 TEST_F(OnScriptedCompositor, AConfigureSmallerThanTheOutputEndsTheRun)
