@@ -91,6 +91,11 @@ public:
         xdg_surface_destroy(xdgSurface_);
         wl_surface_destroy(surface_);
         munmap(memory_, 2 * SIZE * SIZE * 4);
+        for (wl_output* o : outputs_) wl_output_destroy(o);
+        wp_presentation_destroy(presentation_);
+        xdg_wm_base_destroy(wmBase_);
+        wl_shm_destroy(shm_);
+        wl_compositor_destroy(compositor_);
         wl_display_disconnect(display_);
     }
 
