@@ -1,0 +1,194 @@
+// The presenter on the tests' own scripted compositor: what it commits, the content it leaves on the
+// surface, and how it follows presentation reports and frame callbacks that the test holds back.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <time.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "presenter_session.hpp"
+#include "scripted_compositor.hpp"
+
+namespace pp::test {
+namespace {
+
+using Colour = std::array<int, 3>;
+
+double wallClock()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+bool painted(const std::string& reply)
+{
+    return reply.rfind("painted ", 0) == 0;
+}
+
+// The last commit that attached a buffer.
+ScriptedCommit lastFrame(const std::vector<ScriptedCommit>& commits)
+{
+    for (auto c = commits.rbegin(); c != commits.rend(); ++c) {
+        if (c->newBuffer) return *c;
+    }
+    return {};
+}
+
+class OnScriptedCompositor : public ::testing::Test {
+protected:
+    // The presenter on a compositor of `options`, greeted.
+    void start(ScriptedOptions options = {}, const std::vector<std::string>& args = {})
+    {
+        compositor_ = std::make_unique<ScriptedCompositor>(std::move(options));
+        session_ = std::make_unique<ControllerSession>(args, compositor_->env());
+        ASSERT_EQ(session_->greeting().rfind("ready {", 0), 0u) << session_->greeting();
+    }
+
+    std::unique_ptr<ScriptedCompositor> compositor_;
+    std::unique_ptr<ControllerSession> session_;
+};
+
+TEST_F(OnScriptedCompositor, TheChosenOutputIsCoveredWithoutASeat)
+{
+    ScriptedOutput second{"SCRIPTED-2", 640, 0, 800, 600, 75000};
+    ScriptedOptions options;
+    options.outputs.push_back(second);
+    compositor_ = std::make_unique<ScriptedCompositor>(options);
+    const RunResult list = runToEnd({"--list-displays"}, compositor_->env());
+    ASSERT_EQ(list.status, 0) << list.output;
+    const auto displays = nlohmann::json::parse(list.output);
+    ASSERT_EQ(displays.size(), 2u);
+    EXPECT_EQ(displays[1]["output"], "SCRIPTED-2");
+    EXPECT_EQ(displays[1]["frame"], nlohmann::json::array({640, 0, 800, 600}));
+
+    session_ = std::make_unique<ControllerSession>(std::vector<std::string>{"--display", displays[1]["display_id"].dump()},
+                                                   compositor_->env());
+    ASSERT_EQ(session_->greeting().rfind("ready {", 0), 0u) << session_->greeting();
+    EXPECT_EQ(session_->report()["pixels"], nlohmann::json::array({800, 600}));
+    EXPECT_TRUE(compositor_->clientConnected());
+    EXPECT_EQ(compositor_->fullscreenRequests(), std::vector<int>{1});
+    const auto commits = compositor_->commits();
+    ASSERT_GE(commits.size(), 2u);
+    // The initial commit carries no buffer; the first frame follows the configure, covering the output.
+    EXPECT_EQ(commits[0].bufferWidth, 0);
+    const ScriptedCommit first = commits[1];
+    EXPECT_TRUE(first.newBuffer);
+    EXPECT_TRUE(first.afterConfigure);
+    EXPECT_EQ(first.bufferWidth, 800);
+    EXPECT_EQ(first.bufferHeight, 600);
+    EXPECT_EQ(first.format, 1u);  // XRGB8888
+    EXPECT_TRUE(first.wholeDamage);
+    ASSERT_EQ(session_->ask("surround 20 40 60"), "surround");
+    EXPECT_EQ(compositor_->pixel(0, 0), (Colour{20, 40, 60}));
+    EXPECT_EQ(compositor_->pixel(799, 599), (Colour{20, 40, 60}));
+    session_.reset();
+    for (int i = 0; i < 100 && compositor_->clientConnected(); ++i) std::this_thread::sleep_for(50ms);
+    EXPECT_FALSE(compositor_->clientConnected());
+}
+
+TEST_F(OnScriptedCompositor, ThePatchIsShownWhereItWasDamagedAndOnlyThere)
+{
+    start();
+    ASSERT_EQ(session_->ask("surround 20 40 60"), "surround");
+    const std::size_t before = compositor_->commits().size();
+    ASSERT_TRUE(painted(session_->ask("rgb 200 100 50")));
+    EXPECT_EQ(compositor_->pixel(320, 240), (Colour{200, 100, 50}));
+    EXPECT_EQ(compositor_->pixel(5, 5), (Colour{20, 40, 60}));
+    const auto commits = compositor_->commits();
+    ASSERT_GT(commits.size(), before);
+    const ScriptedCommit patch = lastFrame(commits);
+    EXPECT_FALSE(patch.wholeDamage);
+    ASSERT_FALSE(patch.damage.empty());
+    EXPECT_TRUE(patch.frameCallback);
+    EXPECT_TRUE(patch.feedback);
+    // The damage lies around the centre.
+    for (const auto& r : patch.damage) {
+        EXPECT_LT(r[0], 320);
+        EXPECT_GT(r[0] + r[2], 320);
+    }
+    // Every report so far said presented, one per frame.
+    const auto reports = compositor_->reports();
+    EXPECT_TRUE(std::all_of(reports.begin(), reports.end(), [](const auto& r) { return r.presented; }));
+}
+
+TEST_F(OnScriptedCompositor, ADiscardedFrameIsCommittedAgainWhole)
+{
+    start();
+    ASSERT_TRUE(painted(session_->ask("rgb 10 20 30")));
+    compositor_->setFeedbackFor(1, FeedbackRule::discard);
+    const std::size_t before = compositor_->commits().size();
+    ASSERT_TRUE(painted(session_->ask("rgb 200 100 50")));
+    const auto commits = compositor_->commits();
+    ASSERT_EQ(commits.size(), before + 2);
+    EXPECT_FALSE(commits[before].wholeDamage);
+    EXPECT_TRUE(commits[before + 1].newBuffer);
+    EXPECT_TRUE(commits[before + 1].wholeDamage);
+    const auto reports = compositor_->reports();
+    ASSERT_GE(reports.size(), 2u);
+    EXPECT_EQ(reports[reports.size() - 2].commit, commits[before].number);
+    EXPECT_FALSE(reports[reports.size() - 2].presented);
+    EXPECT_EQ(reports.back().commit, commits[before + 1].number);
+    EXPECT_TRUE(reports.back().presented);
+    EXPECT_EQ(compositor_->pixel(320, 240), (Colour{200, 100, 50}));
+}
+
+TEST_F(OnScriptedCompositor, TheReplyWaitsForTheHeldBackFrameCallback)
+{
+    start();
+    compositor_->setFrameCallbacks(false);
+    const std::size_t before = compositor_->commits().size();
+    session_->child().write("rgb 1 2 3\n");
+    ASSERT_TRUE(compositor_->waitFor([&](const auto& commits) { return commits.size() > before; }, 5s));
+    EXPECT_EQ(session_->child().readLine(300ms), std::nullopt);
+    compositor_->setFrameCallbacks(true);
+    EXPECT_TRUE(painted(session_->child().readLine().value_or("")));
+}
+
+TEST_F(OnScriptedCompositor, WithheldReportsAreTakenAsShownAfterTheFrameCallback)
+{
+    start();
+    compositor_->setFeedback(FeedbackRule::withhold);
+    const int from = int(compositor_->commits().size());
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(painted(session_->ask("rgb 9 8 " + std::to_string(i))));
+    EXPECT_EQ(compositor_->pixel(320, 240), (Colour{9, 8, 3}));
+    EXPECT_EQ(int(compositor_->commits().size()), from + 4);
+    const auto reports = compositor_->reports();
+    EXPECT_TRUE(std::none_of(reports.begin(), reports.end(), [&](const auto& r) { return r.commit > from; }));
+}
+
+TEST_F(OnScriptedCompositor, ThePaintedTimeIsTheReportedPresentation)
+{
+    start();
+    // Reported a little after the frame callback, well within the time the presenter waits for a report.
+    compositor_->setFeedback(FeedbackRule::present, 20ms);
+    const double sent = wallClock();
+    const std::string reply = session_->ask("rgb 40 50 60");
+    ASSERT_TRUE(painted(reply)) << reply;
+    EXPECT_GE(std::stod(reply.substr(8)), sent + 0.019);
+    EXPECT_LE(std::stod(reply.substr(8)), wallClock());
+}
+
+TEST_F(OnScriptedCompositor, DeepFramesAreCommittedInTenBits)
+{
+    ScriptedOptions options;
+    options.deepFormat = true;
+    start(options);
+    ASSERT_EQ(session_->ask("mode deep").rfind("mode deep window_bits 16 screen_bits 10", 0), 0u);
+    ASSERT_TRUE(painted(session_->ask("rgb 200 100 50")));
+    EXPECT_EQ(lastFrame(compositor_->commits()).format, 0x30335258u);  // XRGB2101010
+    EXPECT_EQ(compositor_->pixel(320, 240), (Colour{200, 100, 50}));
+}
+
+TEST_F(OnScriptedCompositor, AConfigureSmallerThanTheOutputEndsTheRun)
+{
+    start();
+    compositor_->configure(320, 240, false);
+    EXPECT_EQ(session_->child().readLine(5s).value_or(""), "error window does not cover the display");
+    EXPECT_EQ(session_->child().wait(), 1);
+}
+
+}  // namespace
+}  // namespace pp::test
