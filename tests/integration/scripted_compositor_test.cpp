@@ -6,6 +6,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <functional>
 #include <thread>
 
 #include "presenter_session.hpp"
@@ -171,24 +172,133 @@ TEST_F(OnScriptedCompositor, ThePaintedTimeIsTheReportedPresentation)
     EXPECT_LE(std::stod(reply.substr(8)), wallClock());
 }
 
-TEST_F(OnScriptedCompositor, DeepFramesAreCommittedInTenBits)
+TEST_F(OnScriptedCompositor, DeepFramesAreEightBitWhereTheOutputIsNotDescribed)
 {
+    // XRGB2101010 on offer, but no colour management: nothing says the compositor shows 10 bits as they are.
     ScriptedOptions options;
     options.deepFormat = true;
     start(options);
-    ASSERT_EQ(session_->ask("mode deep").rfind("mode deep window_bits 16 screen_bits 10", 0), 0u);
+    ASSERT_EQ(session_->ask("mode deep"), "mode deep window_bits 16 screen_bits 8 layer RGBA16Uint");
     ASSERT_TRUE(painted(session_->ask("rgb 200 100 50")));
-    EXPECT_EQ(lastFrame(compositor_->commits()).format, 0x30335258u);  // XRGB2101010
+    EXPECT_EQ(lastFrame(compositor_->commits()).format, 1u);  // XRGB8888
     EXPECT_EQ(compositor_->pixel(320, 240), (Colour{200, 100, 50}));
 }
 
 TEST_F(OnScriptedCompositor, AConfigureSmallerThanTheOutputEndsTheRun)
 {
     start();
+    compositor_->setFullscreenAnswered(false);
     compositor_->configure(320, 240, false);
     EXPECT_EQ(session_->child().readLine(5s).value_or(""), "error window does not cover the display");
     EXPECT_EQ(session_->child().wait(), 1);
 }
+
+// The time a `painted` reply carries, as seconds since 1970.
+double paintedAt(const std::string& reply)
+{
+    return painted(reply) ? std::stod(reply.substr(8)) : 0;
+}
+
+TEST_F(OnScriptedCompositor, AReportThatComesLateCountsForItsFrameAndEndsTheSilence)
+{
+    start();
+    compositor_->setFeedback(FeedbackRule::withhold);
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(painted(session_->ask("rgb 9 8 " + std::to_string(i))));
+    // Reports come back, a little after the frame callback. The compositor has been silent, so the next
+    // frame is taken as shown at its frame callback; its report then comes late (or is made "discarded"
+    // by the next commit) and still reaches the frame it belongs to: the presenter sees the compositor
+    // report again, and waits for the report of the frame after it.
+    compositor_->setFeedback(FeedbackRule::present, 20ms);
+    ASSERT_TRUE(painted(session_->ask("rgb 1 1 1")));
+    const double sent = wallClock();
+    const std::string reply = session_->ask("rgb 2 2 2");
+    EXPECT_GE(paintedAt(reply), sent + 0.019) << reply;
+}
+
+TEST_F(OnScriptedCompositor, AConfigureMakesTheNextFrameWhole)
+{
+    start();
+    ASSERT_TRUE(painted(session_->ask("rgb 10 20 30")));
+    const std::size_t before = compositor_->commits().size();
+    compositor_->configure(640, 480, true);
+    ASSERT_TRUE(compositor_->waitFor([&](const auto& commits) { return commits.size() > before; }, 5s));
+    const ScriptedCommit next = compositor_->commits()[before];
+    EXPECT_TRUE(next.afterConfigure);
+    EXPECT_TRUE(next.wholeDamage);
+    ASSERT_TRUE(painted(session_->ask("rgb 30 20 10")));
+    EXPECT_EQ(compositor_->pixel(320, 240), (Colour{30, 20, 10}));
+}
+
+TEST_F(OnScriptedCompositor, AFrameNeitherComposedNorPresentedWithinFiveSecondsEndsTheRun)
+{
+    start();
+    compositor_->setFrameCallbacks(false);
+    compositor_->setFeedback(FeedbackRule::withhold);
+    const double sent = wallClock();
+    EXPECT_EQ(session_->ask("rgb 1 2 3"), "error display does not show the window");
+    EXPECT_GE(wallClock() - sent, 4.5);
+    EXPECT_EQ(session_->child().wait(), 1);
+}
+
+TEST_F(OnScriptedCompositor, AnOutputTooLargeForTheProtocolsSizesIsRefusedAtStart)
+{
+    // Two frames of 23200 x 23200 pixels need more than the 2^31 bytes a pool can have.
+    ScriptedOptions options;
+    options.outputs[0].width = options.outputs[0].height = 23200;
+    compositor_ = std::make_unique<ScriptedCompositor>(options);
+    ControllerSession session({}, compositor_->env());
+    EXPECT_EQ(session.greeting().rfind("error no window on screen ", 0), 0u) << session.greeting();
+    EXPECT_EQ(session.child().wait(), 1);
+}
+
+// What the compositor does with the window once the first frame is on the screen.
+struct Misplacement {
+    const char* name;
+    std::function<void(ScriptedCompositor&)> act;
+    bool putBack;  // the compositor honours the request to be full-screen again
+};
+
+class Placement : public OnScriptedCompositor, public ::testing::WithParamInterface<Misplacement> {};
+
+TEST_P(Placement, NoPaintedWhileTheWindowIsElsewhere)
+{
+    ScriptedOptions options;
+    options.outputs.push_back({"SCRIPTED-2", 640, 0, 640, 480});
+    start(options);
+    ASSERT_TRUE(painted(session_->ask("rgb 10 20 30")));
+    const std::size_t asked = compositor_->fullscreenRequests().size();
+    // The test puts the window back itself, or not at all.
+    compositor_->setFullscreenAnswered(false);
+    GetParam().act(*compositor_);
+    session_->child().write("rgb 200 100 50\n");
+    if (GetParam().putBack) {
+        for (int i = 0; i < 500 && compositor_->fullscreenRequests().size() == asked; ++i) std::this_thread::sleep_for(10ms);
+        ASSERT_GT(compositor_->fullscreenRequests().size(), asked);
+        EXPECT_EQ(compositor_->fullscreenRequests().back(), 0);
+        EXPECT_EQ(session_->child().readLine(300ms), std::nullopt) << "answered while elsewhere";
+        compositor_->configure(640, 480, true);
+        compositor_->leaveOutput(1);
+        compositor_->enterOutput(0);
+        EXPECT_TRUE(painted(session_->child().readLine().value_or("")));
+        EXPECT_EQ(compositor_->pixel(320, 240), (Colour{200, 100, 50}));
+        ASSERT_TRUE(painted(session_->ask("rgb 1 2 3")));
+        return;
+    }
+    EXPECT_EQ(session_->child().readLine(5s).value_or(""), "error window does not cover the display");
+    EXPECT_EQ(session_->child().wait(), 1);
+    EXPECT_GT(compositor_->fullscreenRequests().size(), asked);
+}
+
+const Misplacement MISPLACEMENTS[] = {
+    {"MovedToAnotherOutput", [](ScriptedCompositor& c) { c.leaveOutput(0); c.enterOutput(1); }, false},
+    {"MovedAndPutBack", [](ScriptedCompositor& c) { c.leaveOutput(0); c.enterOutput(1); }, true},
+    {"NoLongerFullScreen", [](ScriptedCompositor& c) { c.configure(640, 480, false); }, false},
+    {"NoLongerFullScreenAndPutBack", [](ScriptedCompositor& c) { c.configure(640, 480, false); }, true},
+    {"LeftEveryOutput", [](ScriptedCompositor& c) { c.leaveOutput(0); }, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Scripted, Placement, ::testing::ValuesIn(MISPLACEMENTS),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace pp::test

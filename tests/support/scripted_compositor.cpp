@@ -232,6 +232,7 @@ struct ScriptedCompositor::Server {
     std::vector<std::uint32_t> content;  // 0x00RRGGBB per buffer pixel; empty: no content
 
     // The compositor thread's own.
+    bool answerFullscreen = true;  // set_fullscreen on a shown window is answered with a configure
     std::vector<std::unique_ptr<OutputGlobal>> outputs;
     std::set<Surface*> surfaces;
     std::list<Frame> frames;
@@ -449,7 +450,7 @@ void toplevelFullscreen(wl_client*, wl_resource* resource, wl_resource* output)
         server.fullscreenLog.push_back(xdg->fullscreenOutput);
     }
     // A window already shown is moved to the output it names.
-    if (xdg->configured) {
+    if (xdg->configured && server.answerFullscreen) {
         if (xdg->surface) xdg->surface->output = index.value_or(0);
         const ScriptedOutput& out = server.outputs.at(index.value_or(0))->output;
         server.sendConfigure(*xdg, out.width, out.height, true);
@@ -1066,6 +1067,12 @@ void ScriptedCompositor::setFrameCallbacks(bool send, milliseconds delay)
         }
         s.process();
     });
+}
+
+void ScriptedCompositor::setFullscreenAnswered(bool answer)
+{
+    Server& s = *server_;
+    s.run([&] { s.answerFullscreen = answer; });
 }
 
 void ScriptedCompositor::configure(int width, int height, bool fullscreen)

@@ -80,6 +80,9 @@ public:
     // Acts on the client's one toplevel (the first one; fine for our tests):
     // a new configure with this size (points) and states (fullscreen or not), then the xdg_surface configure.
     void configure(int width, int height, bool fullscreen);
+    // Whether a set_fullscreen on a window already shown is answered with a full-screen configure for the
+    // output it names (the default), or ignored, as by a desktop that will not put the window back.
+    void setFullscreenAnswered(bool answer);
     void enterOutput(std::size_t index);   // wl_surface.enter for that output
     void leaveOutput(std::size_t index);   // wl_surface.leave for that output
 
