@@ -22,36 +22,73 @@ namespace {
 
 constexpr const char* BAD_MESSAGE = "error bad message";
 
-// Whether bytes (or the end) arrive within `timeout`.
-bool readable(int fd, std::chrono::milliseconds timeout)
+using std::chrono::milliseconds;
+
+bool hungUp(const pollfd& watched)
 {
-    pollfd wait{fd, POLLIN, 0};
-    int ready;
-    do {
-        ready = poll(&wait, 1, static_cast<int>(timeout.count()));
-    } while (ready < 0 && errno == EINTR);
-    return ready != 0;
+    return (watched.revents & (POLLERR | POLLHUP)) != 0;
 }
 
-// Reads the connection until it ends, showing each message; false when the main loop has ended.
-bool serveConnection(int fd, Presenter& presenter, MainLoop& loop, const ProcessHooks& hooks,
-                     const std::chrono::milliseconds stall, const std::function<double()>& clock)
+// Sleeps until `until`, watching `output` for a hang-up; false when it hung up.
+bool waitWatching(int output, SuiteLink::Clock::time_point until)
+{
+    for (;;) {
+        const auto left = std::chrono::ceil<milliseconds>(until - SuiteLink::Clock::now());
+        if (left.count() <= 0) return true;
+        pollfd watch{output, 0, 0};
+        if (poll(&watch, 1, static_cast<int>(left.count())) <= 0) continue;
+        if (hungUp(watch)) return false;
+        if (watch.revents & POLLNVAL) std::this_thread::sleep_until(until);
+    }
+}
+
+enum class Wait { bytes, timedOut, outputGone };
+
+// Waits until bytes (or the end) can be read from `fd`, at most `timeout` when there is one, watching
+// `output` for a hang-up.
+Wait waitForBytes(int fd, int output, std::optional<milliseconds> timeout)
+{
+    pollfd fds[2] = {{fd, POLLIN, 0}, {output, 0, 0}};
+    int ready;
+    do {
+        ready = poll(fds, 2, timeout ? static_cast<int>(timeout->count()) : -1);
+    } while (ready < 0 && errno == EINTR);
+    if (hungUp(fds[1])) return Wait::outputGone;
+    return ready == 0 ? Wait::timedOut : Wait::bytes;
+}
+
+enum class Ending { connection, loop, output };
+
+// Reads the connection until it ends, showing each message. A message must be whole within
+// `link.stall` of the read that brought its first byte, however its bytes trickle in.
+Ending serveConnection(int fd, Presenter& presenter, MainLoop& loop, const ProcessHooks& hooks, const SuiteLink& link,
+                       const std::function<double()>& clock)
 {
     FrameSplitter frames;
+    std::optional<SuiteLink::Clock::time_point> deadline;  // by when the unfinished message must be whole
     char buffer[65536];
     for (;;) {
-        if (frames.midFrame() && !readable(fd, stall)) {
+        std::optional<milliseconds> timeout;
+        if (deadline) timeout = std::chrono::ceil<milliseconds>(*deadline - link.now());
+        if (timeout && timeout->count() <= 0) {
             hooks.write(BAD_MESSAGE);
-            return true;
+            return Ending::connection;
+        }
+        const Wait wait = waitForBytes(fd, link.output, timeout);
+        if (wait == Wait::outputGone) return Ending::output;
+        if (wait == Wait::timedOut) {
+            hooks.write(BAD_MESSAGE);
+            return Ending::connection;
         }
         const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) {
             if (frames.midFrame()) hooks.write(BAD_MESSAGE);
-            return true;
+            return Ending::connection;
         }
         frames.feed({buffer, static_cast<std::size_t>(got)});
         while (auto message = frames.next()) {
+            deadline.reset();
             const auto picture = pictureFromMessage(*message);
             if (!picture) {
                 hooks.write(BAD_MESSAGE);
@@ -64,14 +101,15 @@ bool serveConnection(int fd, Presenter& presenter, MainLoop& loop, const Process
                 presenter.showPicture(*picture);
                 shown = presenter.presentedAt();
             });
-            if (!ran) return false;
+            if (!ran) return Ending::loop;
             const double now = clock();
             hooks.write("painted " + secondsText(shown ? std::clamp(*shown, asked, now) : now));
         }
         if (frames.broken()) {
             hooks.write(BAD_MESSAGE);
-            return true;
+            return Ending::connection;
         }
+        if (frames.midFrame() && !deadline) deadline = link.now() + link.stall;
     }
 }
 
@@ -79,26 +117,42 @@ bool serveConnection(int fd, Presenter& presenter, MainLoop& loop, const Process
 
 SuiteLink tcpSuiteLink()
 {
-    return {connectToSuite, [] { std::this_thread::sleep_for(std::chrono::seconds(1)); }, std::chrono::seconds(10)};
+    SuiteLink link;
+    link.connect = connectToSuite;
+    link.waitUntil = [](SuiteLink::Clock::time_point until) { return waitWatching(STDOUT_FILENO, until); };
+    link.now = [] { return SuiteLink::Clock::now(); };
+    link.output = STDOUT_FILENO;
+    return link;
 }
 
 void runNetworkRoad(const SuiteAddress& address, Presenter& presenter, MainLoop& loop, const ProcessHooks& hooks,
                     const SuiteLink& link, const std::function<double()>& clock)
 {
+    // A loop that has ended is ending the run with its own reason; the hooks decide what, if anything,
+    // this thread adds.
     std::string report;
-    if (!loop.runOnMain([&] { report = presenter.report(); })) return;
+    if (!loop.runOnMain([&] { report = presenter.report(); })) return endWithLastLine(hooks, DISPLAY_LOST_LINE, 1);
     hooks.write("ready " + report);
-    if (!loop.runOnMain([&] { presenter.openEventLines(); })) return;
+    if (!loop.runOnMain([&] { presenter.openEventLines(); })) return endWithLastLine(hooks, DISPLAY_LOST_LINE, 1);
+    bool unresolved = false;  // "error no address" has been written for the failure that lasts now
+    std::optional<SuiteLink::Clock::time_point> lastAttempt;
     for (;;) {
-        const int fd = link.connect(address);
-        if (fd < 0) {
-            link.pause();
+        // Whatever ended the last attempt (refused, closed at once, a broken frame), the next waits its turn.
+        if (lastAttempt && !link.waitUntil(*lastAttempt + ATTEMPT_SPACING)) return hooks.end(1);
+        lastAttempt = link.now();
+        const SuiteAttempt attempt = link.connect(address);
+        if (attempt.noAddress) {
+            if (!unresolved) hooks.write("error no address " + address.host);
+            unresolved = true;
             continue;
         }
+        unresolved = false;
+        if (attempt.fd < 0) continue;
         hooks.write("connected " + address.host + " " + std::to_string(address.port));
-        const bool loopRuns = serveConnection(fd, presenter, loop, hooks, link.stall, clock);
-        close(fd);
-        if (!loopRuns) return;
+        const Ending ending = serveConnection(attempt.fd, presenter, loop, hooks, link, clock);
+        close(attempt.fd);
+        if (ending == Ending::loop) return endWithLastLine(hooks, DISPLAY_LOST_LINE, 1);
+        if (ending == Ending::output) return hooks.end(1);
         hooks.write("disconnected");
     }
 }

@@ -1,6 +1,5 @@
 #include "network/suite_address.hpp"
 
-#include <algorithm>
 #include <charconv>
 
 namespace pp {
@@ -30,8 +29,9 @@ std::optional<SuiteAddress> suiteAddress(std::string_view word)
             if (!rest.starts_with(':')) return std::nullopt;
             port = rest.substr(1);
         }
-    } else if (std::count(word.begin(), word.end(), ':') == 1) {
-        const auto colon = word.find(':');
+    } else if (const auto colon = word.find(':'); colon != std::string_view::npos) {
+        // Outside brackets a colon ends the host: "::1:5000" could be an address or an address and a
+        // port, and "127.0.0.1:20002:1" is neither.
         host = word.substr(0, colon);
         port = word.substr(colon + 1);
     }

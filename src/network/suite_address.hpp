@@ -18,8 +18,9 @@ struct SuiteAddress {
     bool operator==(const SuiteAddress&) const = default;
 };
 
-// HOST, HOST:PORT, [IPV6] or [IPV6]:PORT; a word with several colons and no brackets is an IPv6
-// address without a port. None when the host is empty or the port is not a number from 1 to 65535.
+// HOST, HOST:PORT, [IPV6] or [IPV6]:PORT: an IPv6 address is always written in brackets. None when the
+// host is empty, or what follows the host is not ":" and a port number from 1 to 65535 (so a second
+// colon outside brackets, as in "::1" or "127.0.0.1:20002:1", is refused).
 std::optional<SuiteAddress> suiteAddress(std::string_view word);
 
 }  // namespace pp

@@ -52,14 +52,14 @@ bool connectedToItself(int fd)
 
 }  // namespace
 
-int connectToSuite(const SuiteAddress& address)
+SuiteAttempt connectToSuite(const SuiteAddress& address)
 {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_NUMERICSERV;
     addrinfo* found = nullptr;
-    if (getaddrinfo(address.host.c_str(), std::to_string(address.port).c_str(), &hints, &found) != 0) return -1;
+    if (getaddrinfo(address.host.c_str(), std::to_string(address.port).c_str(), &hints, &found) != 0) return {-1, true};
     int connected = -1;
     for (const addrinfo* a = found; a && connected < 0; a = a->ai_next) {
         const int fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
@@ -71,7 +71,7 @@ int connectToSuite(const SuiteAddress& address)
         }
     }
     freeaddrinfo(found);
-    return connected;
+    return {connected, false};
 }
 
 }  // namespace pp

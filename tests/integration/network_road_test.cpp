@@ -288,12 +288,80 @@ TEST_P(Network, EscapeEndsTheRoadWithClosedAndStatusZero)
 TEST(NetworkAddress, AWordThatIsNoAddressEndsTheRunBeforeAnyWindow)
 {
     auto server = XServer::startXvfb({.width = W, .height = H});
-    for (const char* word : {"127.0.0.1:0", "host:99999", "[::1", ":20002"}) {
+    for (const char* word : {"127.0.0.1:0", "host:99999", "[::1", ":20002", "127.0.0.1:20002:1", "::1:5000"}) {
         const RunResult run = runToEnd({"--connect", word}, {{"DISPLAY", server->display()}});
         EXPECT_EQ(run.output.rfind("error connect needs HOST[:PORT]", 0), 0u) << word << ": " << run.output;
         EXPECT_EQ(run.output.find("ready"), std::string::npos) << word;
         EXPECT_EQ(run.status, 1) << word;
         EXPECT_EQ(run.errors, "") << word;
+    }
+}
+
+// A suite that hangs up at once, or another service on the port: the road comes back once a second.
+TEST(NetworkPacing, ASuiteThatAcceptsAndClosesAtOnceSeesAboutOneConnectionASecond)
+{
+    Stage stage(Where::xvfb);
+    SuiteListener suite;
+    stage.start(suite.address());
+    ASSERT_EQ(stage.greeting().rfind("ready {", 0), 0u) << stage.greeting();
+    int connections = 0;
+    const auto until = std::chrono::steady_clock::now() + 3s;
+    for (auto left = 3000ms; left.count() > 0;
+         left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now())) {
+        if (suite.accept(left)) ++connections;
+        suite.hangUp();
+    }
+    EXPECT_GE(connections, 2);
+    EXPECT_LE(connections, 6);  // three seconds, with slack; a storm makes thousands
+}
+
+TEST(NetworkPacing, AMessageTricklingInEndsAsABadMessageTenSecondsAfterItsFirstByte)
+{
+    Stage stage(Where::xvfb);
+    SuiteListener suite;
+    startConnected(stage, suite);
+    const std::string message = suiteFrame(formB({1, 2, 3}, {0, 0, 0}, 8, BOX));  // 190-odd bytes, 95 s at this pace
+    const auto first = std::chrono::steady_clock::now();
+    std::jthread trickle([&](std::stop_token stop) {
+        for (std::size_t i = 0; i < message.size() && !stop.stop_requested(); ++i) {
+            if (!suite.send(message.substr(i, 1))) return;
+            std::this_thread::sleep_for(500ms);
+        }
+    });
+    EXPECT_EQ(stage.line(15s), "error bad message");
+    const auto took = std::chrono::steady_clock::now() - first;
+    EXPECT_GE(took, 9s);
+    EXPECT_LE(took, 13s);
+    EXPECT_EQ(stage.line(), "disconnected");
+}
+
+TEST(NetworkAddress, AHostWithoutAddressIsSaidOnceAndTriedAgain)
+{
+    Stage stage(Where::xvfb);
+    stage.start("suite.invalid:5000");
+    ASSERT_EQ(stage.greeting().rfind("ready {", 0), 0u) << stage.greeting();
+    EXPECT_EQ(stage.line(), "error no address suite.invalid");
+    EXPECT_EQ(stage.line(2500ms), "<none>");  // two more attempts or so, not said again
+}
+
+// The controller stops reading while the road waits: for a suite nobody runs, or on a connection the
+// suite then ends.
+TEST(NetworkOutput, AReaderThatIsGoneEndsTheRunWithStatusOne)
+{
+    for (const bool suiteRuns : {false, true}) {
+        Stage stage(Where::xvfb);
+        auto suite = std::make_unique<SuiteListener>();
+        if (suiteRuns) {
+            startConnected(stage, *suite);
+        } else {
+            const std::string address = suite->address();
+            suite.reset();
+            stage.start(address);
+            ASSERT_EQ(stage.greeting().rfind("ready {", 0), 0u) << stage.greeting();
+        }
+        stage.child().closeOutput();
+        suite.reset();
+        EXPECT_EQ(stage.child().wait(5s), 1) << (suiteRuns ? "connected" : "nobody listening");
     }
 }
 

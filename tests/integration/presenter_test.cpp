@@ -281,14 +281,15 @@ TEST(Ending, EndOfInputAndQuitExitWithStatusZeroAndNothingMore)
     }
 }
 
-TEST(Ending, AControllerThatStopsReadingNeitherCrashesNorHangsThePresenter)
+// Its first reply cannot be written: the run ends there, with status 1.
+TEST(Ending, AControllerThatStopsReadingEndsTheRunWithStatusOneNeitherCrashingNorHanging)
 {
     auto server = XServer::startXvfb({.width = 640, .height = 480});
     PresenterSession session(*server);
     session.child().closeOutput();
     for (int i = 0; i < 50; ++i) session.child().write("rgb " + std::to_string(i) + " 0 0\ninfo\n");
     session.child().write("quit\n");
-    EXPECT_EQ(session.child().wait(20s), 0);
+    EXPECT_EQ(session.child().wait(20s), 1);
     EXPECT_EQ(session.child().errorOutput(), "");
 }
 

@@ -5,7 +5,7 @@
 namespace pp {
 namespace {
 
-TEST(SuiteAddress, ReadsHostsPortsAndIpv6Brackets)
+TEST(SuiteAddress, ReadsHostsPortsAndIpv6InBracketsOnly)
 {
     struct Case {
         const char* word;
@@ -18,8 +18,7 @@ TEST(SuiteAddress, ReadsHostsPortsAndIpv6Brackets)
         {"localhost", SuiteAddress{"localhost", 20002}},
         {"[::1]", SuiteAddress{"::1", 20002}},
         {"[::1]:7", SuiteAddress{"::1", 7}},
-        {"::1", SuiteAddress{"::1", 20002}},                    // several colons: an IPv6 address alone
-        {"fe80::1:2:3", SuiteAddress{"fe80::1:2:3", 20002}},
+        {"[fe80::1:2:3]:5000", SuiteAddress{"fe80::1:2:3", 5000}},
         {"", std::nullopt},
         {":5000", std::nullopt},
         {"host:", std::nullopt},
@@ -32,6 +31,12 @@ TEST(SuiteAddress, ReadsHostsPortsAndIpv6Brackets)
         {"[]:80", std::nullopt},
         {"[::1]80", std::nullopt},
         {"two words", std::nullopt},
+        // IPv6 without brackets: an address and a port cannot be told apart, so none is taken.
+        {"::1", std::nullopt},
+        {"::1:5000", std::nullopt},
+        {"fe80::1:2:3", std::nullopt},
+        {"127.0.0.1:20002:1", std::nullopt},
+        {"host:80:", std::nullopt},
     };
     for (const auto& c : cases) EXPECT_EQ(suiteAddress(c.word), c.expected) << c.word;
 }

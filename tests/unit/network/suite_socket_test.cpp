@@ -67,19 +67,19 @@ TEST(ConnectToSuite, ReachesASuiteByIpv4AddressByNameAndByIpv6Address)
 {
     Listener four(AF_INET);
     ASSERT_GE(four.fd, 0);
-    EXPECT_TRUE(reaches(four, connectToSuite({"127.0.0.1", four.port})));
+    EXPECT_TRUE(reaches(four, connectToSuite({"127.0.0.1", four.port}).fd));
 
     Listener six(AF_INET6);
     if (six.fd < 0) GTEST_SKIP() << "no IPv6 loopback address";
-    EXPECT_TRUE(reaches(six, connectToSuite({"::1", six.port})));
+    EXPECT_TRUE(reaches(six, connectToSuite({"::1", six.port}).fd));
     // "localhost" may name ::1 and 127.0.0.1: whichever is listed first must be passed over when it refuses.
     Listener fourAgain(AF_INET);
     ASSERT_GE(fourAgain.fd, 0);
-    const int byName = connectToSuite({"localhost", fourAgain.port});
+    const int byName = connectToSuite({"localhost", fourAgain.port}).fd;
     EXPECT_TRUE(reaches(fourAgain, byName));
 }
 
-TEST(ConnectToSuite, GivesNoSocketWhereNobodyListens)
+TEST(ConnectToSuite, GivesNoSocketWhereNobodyListensAndTellsAHostWithoutAddress)
 {
     std::uint16_t port = 0;
     {
@@ -87,7 +87,12 @@ TEST(ConnectToSuite, GivesNoSocketWhereNobodyListens)
         ASSERT_GE(gone.fd, 0);
         port = gone.port;
     }
-    EXPECT_EQ(connectToSuite({"127.0.0.1", port}), -1);
+    const SuiteAttempt refused = connectToSuite({"127.0.0.1", port});
+    EXPECT_EQ(refused.fd, -1);
+    EXPECT_FALSE(refused.noAddress);
+    const SuiteAttempt unresolved = connectToSuite({"suite.invalid", port});
+    EXPECT_EQ(unresolved.fd, -1);
+    EXPECT_TRUE(unresolved.noAddress);
 }
 
 }  // namespace
