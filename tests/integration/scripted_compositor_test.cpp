@@ -258,6 +258,11 @@ struct Misplacement {
     bool putBack;  // the compositor honours the request to be full-screen again
 };
 
+void PrintTo(const Misplacement& value, std::ostream* out)
+{
+    *out << value.name;
+}
+
 class Placement : public OnScriptedCompositor, public ::testing::WithParamInterface<Misplacement> {};
 
 TEST_P(Placement, NoPaintedWhileTheWindowIsElsewhere)

@@ -19,6 +19,11 @@ struct Disturbance {
     bool coverWithClient = false;       // another client goes full-screen on the chosen output
 };
 
+void PrintTo(const Disturbance& value, std::ostream* out)
+{
+    *out << value.name;
+}
+
 class WaylandPlacement : public ::testing::TestWithParam<Disturbance> {};
 
 TEST_P(WaylandPlacement, PaintedIsOnTheChosenOutputOrTheRunEnds)
