@@ -28,12 +28,7 @@ class WaylandPlacement : public ::testing::TestWithParam<Disturbance> {};
 
 TEST_P(WaylandPlacement, PaintedIsOnTheChosenOutputOrTheRunEnds)
 {
-    SwayOptions options;
-    options.outputs = 2;
-    options.width = 640;
-    options.height = 480;
-    options.background = "#203040";
-    auto sway = Compositor::startSway(options);
+    auto sway = startSwayWithTwoOutputs();
     const auto list = nlohmann::json::parse(runToEnd({"--list-displays"}, sway->env()).output);
     ASSERT_EQ(list.size(), 2u);
     const std::string chosen = list.at(1)["output"];

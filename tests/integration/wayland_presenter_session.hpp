@@ -3,6 +3,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,17 @@
 #include "presenter_session.hpp"
 
 namespace pp::test {
+
+// sway with two outputs of 640 x 480 side by side, on a solid background of 32 48 64.
+inline std::unique_ptr<Compositor> startSwayWithTwoOutputs()
+{
+    SwayOptions options;
+    options.outputs = 2;
+    options.width = 640;
+    options.height = 480;
+    options.background = "#203040";
+    return Compositor::startSway(options);
+}
 
 class WaylandPresenterSession : public ControllerSession {
 public:

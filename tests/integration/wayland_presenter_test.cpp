@@ -196,12 +196,7 @@ TEST(WaylandScale, AtScaleTwoTheTileStaysOneDevicePixelAndThePatchKeepsItsMillim
 
 TEST(WaylandOutputs, TheChosenOutputIsCoveredAndTheOtherUntouched)
 {
-    SwayOptions options;
-    options.outputs = 2;
-    options.width = 640;
-    options.height = 480;
-    options.background = "#203040";
-    auto sway = Compositor::startSway(options);
+    auto sway = startSwayWithTwoOutputs();
     const auto list = displayList(*sway);
     ASSERT_EQ(list.size(), 2u);
     const auto outputs = sway->outputs();
