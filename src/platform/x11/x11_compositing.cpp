@@ -1,6 +1,7 @@
 #include "platform/x11/x11_compositing.hpp"
 
 #include <xcb/composite.h>
+#include <xcb/xfixes.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -50,9 +51,30 @@ CompositorWatch::CompositorWatch(xcb_connection_t* c, xcb_window_t window)
     }
 }
 
+void CompositorWatch::watchOwner()
+{
+    const xcb_query_extension_reply_t* xfixes = xcb_get_extension_data(connection_, &xcb_xfixes_id);
+    if (selection_ == XCB_ATOM_NONE || !xfixes || !xfixes->present) return;
+    xcb_xfixes_select_selection_input(connection_, root_, selection_,
+                                      XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
+                                          XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
+                                          XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
+    xfixesEvents_ = xfixes->first_event;
+    watching_ = true;
+}
+
+bool CompositorWatch::ownerEvent(const xcb_generic_event_t& event)
+{
+    if (!watching_ || (event.response_type & 0x7F) != xfixesEvents_ + XCB_XFIXES_SELECTION_NOTIFY) return false;
+    managed_.reset();
+    return true;
+}
+
 void CompositorWatch::ask()
 {
-    if (selection_ != XCB_ATOM_NONE && !asked_) asked_ = xcb_get_selection_owner(connection_, selection_);
+    if (selection_ != XCB_ATOM_NONE && !asked_ && !knownUnmanaged()) {
+        asked_ = xcb_get_selection_owner(connection_, selection_);
+    }
 }
 
 bool CompositorWatch::redirected()
@@ -63,6 +85,8 @@ bool CompositorWatch::redirected()
     asked_.reset();
     const bool managed = owner && owner->owner != XCB_NONE;
     std::free(owner);
+    // The selection was watched before it was asked: a change after the answer is reported.
+    if (watching_) managed_ = managed;
     if (!managed) return false;
     // Without Composite there is nothing to ask; a manager is running, so count the window as redirected.
     if (!composite_) return true;

@@ -19,13 +19,25 @@ class CompositorWatch {
 public:
     CompositorWatch(xcb_connection_t* connection, xcb_window_t window);
 
+    // Has the server tell when the compositing-manager selection changes hands (XFixes), so that an
+    // answer of "no manager" holds until it does. Call once XFixes' version has been agreed.
+    void watchOwner();
+
+    // Takes an XFixes selection event: the selection changed hands, and who owns it is asked again.
+    // Whether the event was one.
+    bool ownerEvent(const xcb_generic_event_t& event);
+
+    // Whether no manager runs, as last answered and not changed since (known only while watched).
+    bool knownUnmanaged() const { return watching_ && managed_ == false; }
+
     // Asks who owns the compositing-manager selection; the answer is read by redirected(), so the
-    // question can share a round trip with others.
+    // question can share a round trip with others. Nothing is asked while no manager is known to run.
     void ask();
 
     // Whether a compositing manager runs (its selection has an owner) and the window is still
     // redirected to it (its contents reach the screen only once the manager copies them). Reads the
-    // answer to ask(), asking now when it was not asked.
+    // answer to ask(), asking now when it was not asked; no question at all while no manager is known
+    // to run.
     bool redirected();
 
     // Reads the root window over `x`, `y`, `width` x `height` until its pixels equal `pixels`
@@ -39,6 +51,9 @@ private:
     xcb_window_t root_;
     xcb_atom_t selection_ = XCB_ATOM_NONE;
     bool composite_ = false;  // the Composite extension at version 0.2 or later
+    bool watching_ = false;   // selection changes are reported
+    std::uint8_t xfixesEvents_ = 0;    // XFixes' first event code
+    std::optional<bool> managed_;      // the last answer while watched, until the selection changes hands
     std::optional<xcb_get_selection_owner_cookie_t> asked_;
 };
 

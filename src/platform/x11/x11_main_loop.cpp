@@ -44,6 +44,16 @@ std::vector<const xcb_generic_event_t*> X11MainLoop::holdQueuedEvents()
     return taken;
 }
 
+std::vector<const xcb_generic_event_t*> X11MainLoop::holdSentEvents()
+{
+    std::vector<const xcb_generic_event_t*> taken;
+    while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+        held_.emplace_back(event);
+        taken.push_back(event);
+    }
+    return taken;
+}
+
 void X11MainLoop::deliver(xcb_generic_event_t* event, EventHandler& handler)
 {
     if ((event->response_type & 0x7F) != 0 && target_) target_->handleEvent(*event, handler);

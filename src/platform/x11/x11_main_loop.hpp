@@ -63,6 +63,9 @@ public:
     // window's handler. Main thread.
     std::vector<const xcb_generic_event_t*> holdQueuedEvents();
 
+    // The same, after reading what the server has sent so far without waiting for more.
+    std::vector<const xcb_generic_event_t*> holdSentEvents();
+
     // Paint before the loop next waits. Main thread.
     void requestPaint() { needsPaint_ = true; }
 

@@ -140,6 +140,7 @@ X11Window::X11Window(xcb_connection_t* connection, X11MainLoop& loop, xcb_window
     auto cookie = xcb_xfixes_query_version(connection_, 4, 0);
     xcb_xfixes_query_version_reply_t* version = xcb_xfixes_query_version_reply(connection_, cookie, nullptr);
     xfixes_ = version && version->major_version >= 4;
+    if (version) compositor_.watchOwner();
     std::free(version);
 }
 
@@ -171,7 +172,13 @@ void X11Window::present(std::span<const PixelRect> changed)
         return true;
     };
     if (loop_.ending()) return;
-    if (!keepInPlace()) {
+    // What the server has sent so far says whether the window may have been moved, covered or
+    // unmapped; only then (or under a compositing manager, whose redirection no event tells) is the
+    // server asked where it is, so that no round trip stands between the command and the frame.
+    const auto sent = loop_.holdSentEvents();
+    for (const xcb_generic_event_t* event : sent) notePlacement(*event);
+    if (lost() || !outputUnchangedAfter(sent)) return;
+    if ((!placeKnown_ || !compositor_.knownUnmanaged()) && !keepInPlace()) {
         lost();
         return;
     }
@@ -261,7 +268,36 @@ bool X11Window::keepInPlace()
         raiseAndFocus();
         wholeWindow_ = true;
     }
+    // What the changes made here bring back (a configure, a map) is seen again before the next frame.
+    placeKnown_ = true;
     return true;
+}
+
+void X11Window::notePlacement(const xcb_generic_event_t& event)
+{
+    if (compositor_.ownerEvent(event)) {
+        placeKnown_ = false;
+        return;
+    }
+    switch (event.response_type & 0x7F) {
+    case XCB_VISIBILITY_NOTIFY:
+        if (reinterpret_cast<const xcb_visibility_notify_event_t&>(event).state != XCB_VISIBILITY_UNOBSCURED) {
+            placeKnown_ = false;
+        }
+        break;
+    case XCB_EXPOSE:
+    case XCB_CONFIGURE_NOTIFY:
+    case XCB_MAP_NOTIFY:
+    case XCB_UNMAP_NOTIFY:
+    case XCB_REPARENT_NOTIFY:
+    case XCB_DESTROY_NOTIFY:
+    case XCB_GRAVITY_NOTIFY:
+    case XCB_CIRCULATE_NOTIFY:
+        placeKnown_ = false;
+        break;
+    default:
+        break;
+    }
 }
 
 bool X11Window::isRandrChange(const xcb_generic_event_t& event) const
@@ -366,6 +402,7 @@ void X11Window::raiseAndFocus()
 
 void X11Window::handleEvent(const xcb_generic_event_t& event, EventHandler& handler)
 {
+    notePlacement(event);
     if (keyboard_.handleEvent(event)) return;
     switch (event.response_type & 0x7F) {
     case XCB_EXPOSE:

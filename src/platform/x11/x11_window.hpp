@@ -18,7 +18,8 @@ namespace pp::x11 {
 // window and raised again whenever something covers it, holding the keyboard focus, the pointer hidden
 // over it from the start. The same path with and without a window manager. What another client does
 // to it (unmapping, moving, resizing, restacking, reparenting) is undone before the next frame is
-// presented; when it is destroyed, or RandR changes or removes its output, the loop ends with the
+// presented (looked at with a round trip only when an event says something may have changed, or when
+// a compositing manager runs); when it is destroyed, or RandR changes or removes its output, the loop ends with the
 // matching error line and no frame is answered for after the change. The screen saver and DPMS are
 // suspended while it lives. Main thread only; lives shorter than the connection and the loop it was
 // made with.
@@ -47,6 +48,8 @@ public:
 private:
     X11Window(xcb_connection_t* connection, X11MainLoop& loop, xcb_window_t window, const Screen& screen);
     bool keepInPlace();
+    // Notes an event that may mean the window is no longer where keepInPlace() left it.
+    void notePlacement(const xcb_generic_event_t& event);
     bool outputUnchanged();
     bool outputUnchangedAfter(const std::vector<const xcb_generic_event_t*>& events);
     bool isRandrChange(const xcb_generic_event_t& event) const;
@@ -69,6 +72,8 @@ private:
     xcb_cursor_t blankCursor_ = XCB_NONE;
     int hidden_ = 0;                          // hides not yet undone, undone at destruction
     bool wholeWindow_ = true;                 // the window lost its contents: the next frame goes whole
+    bool placeKnown_ = false;                 // nothing since keepInPlace() looked says the window moved,
+                                              // was covered, unmapped or reparented
     bool blankFrame_ = false;                 // frame() gave a blank buffer
     xcb_gcontext_t clearGc_ = XCB_NONE;       // fills with pixel 0
 };
