@@ -4,7 +4,7 @@ JOBS ?= 2
 PREFIX ?= /usr/local
 DESTDIR ?=
 
-.PHONY: build program test unit integration demo bench sanitize tsan fuzz install deb clean deps
+.PHONY: build program test unit integration demo bench bench-box sanitize tsan fuzz install deb clean deps
 
 deps:
 	@scripts/install-deps
@@ -34,6 +34,11 @@ demo: program
 
 bench: build
 	scripts/bench
+
+# Only the rows beside the bare client that writes and presents the patch's box, and their start-up rows.
+bench-box: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target bench-driver
+	scripts/bench box
 
 # bin/patch-presenter and share/man/man1/patch-presenter.1.gz under $(DESTDIR)$(PREFIX).
 install: program

@@ -1,7 +1,10 @@
 // Drives the real presenter under Xvfb and measures what the performance goals name: the "rgb" round
 // trip (a colour change, the patch in place) and the "move" round trip per mode beside a bare client
-// presenting whole frames, start-up to "ready", peak resident memory. Prints a table and writes the
-// figures as JSON.
+// presenting whole frames, start-up to "ready", peak resident memory; then the "rgb" round trip beside a
+// bare client that writes and presents only the patch's box, interleaved with it in rounds (on X11 and on
+// each Wayland compositor), and the start-up at both sizes. Prints a table and writes the figures as JSON.
+//   bench-driver [COMMANDS] [JSON_PATH] [--box-only]
+// --box-only runs only the box rows and their start-up rows.
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
@@ -16,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "box_rounds.hpp"
 #include "child_process.hpp"
 #include "info_bench.hpp"
 #include "render/frame_renderer.hpp"
@@ -114,13 +118,74 @@ nlohmann::ordered_json hugeCaptionCase(ChildProcess& presenter, int commands)
             {"ratio", shortMs > 0 ? longMs / shortMs : 0}};
 }
 
+// The "rgb" round trip per mode beside the bare client writing and presenting only the patch's box, at
+// depth 24 and both sizes. The two run on two Xvfbs of the same kind, so that neither window covers the
+// other; the presenter's server is fresh for its start-up figure.
+nlohmann::ordered_json x11BoxRows(int commands)
+{
+    nlohmann::ordered_json rows = nlohmann::ordered_json::array();
+    pp::bench::printBoxHeading("x11 box");
+    for (auto [w, h] : {std::pair{1920, 1080}, std::pair{3840, 2160}}) {
+        const std::string size = std::to_string(w) + "x" + std::to_string(h);
+        const pp::test::XvfbOptions options{.width = w, .height = h, .depth = 24, .fakeScreenFps = 600};
+        auto presenterServer = XServer::startXvfb(options);
+        auto bareServer = XServer::startXvfb(options);
+        const pp::PixelRect box = pp::bench::defaultPatchBox(w, h);
+        nlohmann::ordered_json row = {{"platform", "x11"}, {"size", size}, {"depth", 24},
+                                      {"box", {box.x, box.y, box.width, box.height}}};
+
+        const std::map<std::string, std::string> env = {{"DISPLAY", presenterServer->display()}};
+        row["startup"] = pp::bench::startupFigures({pp::test::presenterPath()}, env, STARTUP_RUNS);
+        ChildProcess presenter({pp::test::presenterPath()}, env);
+        const auto greeting = presenter.readLine(std::chrono::seconds(20));
+        pp::bench::BareBoxClient bare({PP_REFERENCE_PATH, "box", "0", std::to_string(box.width),
+                                       std::to_string(box.height), std::to_string(box.x), std::to_string(box.y),
+                                       "--serve"},
+                                      {{"DISPLAY", bareServer->display()}}, false);
+        if (!greeting || greeting->rfind("ready ", 0) != 0 || !bare.error().empty()) {
+            row["error"] = !bare.error().empty() ? "bare client: " + bare.error() : "no greeting";
+            std::printf("%-12s %-10s %s\n", "x11", size.c_str(), std::string(row["error"]).c_str());
+            rows.push_back(row);
+            continue;
+        }
+        for (const char* mode : {"flat", "dither", "deep"}) {
+            presenter.write(std::string("mode ") + mode + "\n");
+            presenter.readLine();
+            row[mode] = pp::bench::interleavedBoxRow(presenter, bare, pp::bench::BOX_ROUNDS,
+                                                     pp::bench::boxFramesPerRound(commands));
+            pp::bench::printBoxRow("x11", size, mode, row[mode]);
+        }
+        presenter.write("quit\n");
+        presenter.wait();
+        pp::bench::printStartupRow("x11", size, row["startup"]);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    const int commands = argc > 1 ? std::atoi(argv[1]) : 300;
-    const std::string jsonPath = argc > 2 ? argv[2] : "bench.json";
+    std::vector<std::string> args;
+    bool boxOnly = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--box-only") {
+            boxOnly = true;
+        } else {
+            args.push_back(argv[i]);
+        }
+    }
+    const int commands = args.size() > 0 ? std::atoi(args[0].c_str()) : 300;
+    const std::string jsonPath = args.size() > 1 ? args[1] : "bench.json";
     nlohmann::ordered_json report = nlohmann::ordered_json::array();
+    if (boxOnly) {
+        report.push_back({{"x11_box", x11BoxRows(commands)}});
+        report.push_back({{"wayland_box", waylandBoxBench(commands)}});
+        std::ofstream(jsonPath) << report.dump(2) << "\n";
+        std::printf("figures written to %s\n", jsonPath.c_str());
+        return 0;
+    }
 
     std::printf("%-10s %-5s %-7s %-5s %9s %9s %9s %10s %8s\n", "size", "depth", "mode", "what", "median", "p90",
                 "p99", "present", "/present");
@@ -201,8 +266,10 @@ int main(int argc, char** argv)
             report.push_back(caseReport);
         }
     }
+    report.push_back({{"x11_box", x11BoxRows(commands)}});
     report.push_back({{"info", infoBench(commands)}});
     report.push_back({{"wayland", waylandBench(commands)}});
+    report.push_back({{"wayland_box", waylandBoxBench(commands)}});
     std::ofstream(jsonPath) << report.dump(2) << "\n";
     std::printf("figures written to %s\n", jsonPath.c_str());
     return 0;

@@ -3,7 +3,16 @@
 // and waits for completion; "upload" only puts the frame with MIT-SHM and makes a round trip. Only the
 // showing is timed, not the drawing. With a size (present W H) only a W x H update region in the middle
 // of the frame is presented.
-// Prints one line: the per-frame times in microseconds, space-separated.
+// "box" is the floor for the presenter's colour change: the client writes only a W x H box of its
+// shared-memory pixmap (a plain loop over the box's rows, in a new colour each frame), presents it with
+// an update region of that box alone and waits for completion; each frame is timed from before its
+// fill. The box is centred unless X Y give its upper-left corner. The rest of the pixmap is filled and
+// shown once, untimed, before the first frame.
+//   present-reference present|upload FRAMES [W H]
+//   present-reference box FRAMES W H [X Y] [--serve]
+// Prints one line: the per-frame times in microseconds, space-separated. With --serve, "box" prints
+// "ready" once set up, then runs a batch of N frames for each line N on standard input, printing each
+// batch's line, until standard input ends.
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <xcb/present.h>
@@ -31,12 +40,22 @@ void release(T* reply)
 
 int main(int argc, char** argv)
 {
-    if (argc < 3) {
-        std::printf("usage: present-reference present|upload FRAMES [WIDTH HEIGHT]\n");
+    if (argc < 3 || (std::strcmp(argv[1], "box") == 0 && argc < 5)) {
+        std::printf("usage: present-reference present|upload FRAMES [WIDTH HEIGHT] | box FRAMES W H [X Y] [--serve]\n");
         return 2;
     }
     const bool present = std::strcmp(argv[1], "present") == 0;
+    const bool box = std::strcmp(argv[1], "box") == 0;
     const int frames = std::atoi(argv[2]);
+    bool serve = false;
+    std::vector<int> numbers;
+    for (int i = 3; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--serve") == 0) {
+            serve = true;
+        } else {
+            numbers.push_back(std::atoi(argv[i]));
+        }
+    }
 
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(c)) {
@@ -70,15 +89,76 @@ int main(int argc, char** argv)
     const xcb_present_event_t eid = xcb_generate_id(c);
     xcb_present_select_input(c, eid, window, XCB_PRESENT_EVENT_MASK_COMPLETE_NOTIFY);
     xcb_xfixes_region_t update = XCB_NONE;
-    if (argc >= 5) {
-        const int w = std::clamp(std::atoi(argv[3]), 1, width), h = std::clamp(std::atoi(argv[4]), 1, height);
+    xcb_rectangle_t rect{0, 0, 0, 0};
+    if (numbers.size() >= 2) {
+        const int w = std::clamp(numbers[0], 1, width), h = std::clamp(numbers[1], 1, height);
+        const int x = numbers.size() >= 4 ? std::clamp(numbers[2], 0, width - w) : (width - w) / 2;
+        const int y = numbers.size() >= 4 ? std::clamp(numbers[3], 0, height - h) : (height - h) / 2;
         release(xcb_xfixes_query_version_reply(c, xcb_xfixes_query_version(c, 4, 0), nullptr));
-        const xcb_rectangle_t rect{static_cast<std::int16_t>((width - w) / 2), static_cast<std::int16_t>((height - h) / 2),
-                                   static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(h)};
+        rect = {static_cast<std::int16_t>(x), static_cast<std::int16_t>(y), static_cast<std::uint16_t>(w),
+                static_cast<std::uint16_t>(h)};
         update = xcb_generate_id(c);
         xcb_xfixes_create_region(c, update, 1, &rect);
     }
     release(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+
+    std::uint32_t serial = 0;
+    // Presents the pixmap (through `region`, or whole) and waits for this presentation's completion.
+    auto presentAndWait = [&](xcb_xfixes_region_t region) {
+        ++serial;
+        xcb_present_pixmap(c, window, pixmap, serial, XCB_NONE, region, 0, 0, XCB_NONE, XCB_NONE, XCB_NONE,
+                           XCB_PRESENT_OPTION_NONE, 0, 0, 0, 0, nullptr);
+        xcb_flush(c);
+        for (bool done = false; !done;) {
+            xcb_generic_event_t* event = xcb_wait_for_event(c);
+            if (!event) return false;
+            if ((event->response_type & 0x7f) == XCB_GE_GENERIC) {
+                auto* ge = reinterpret_cast<xcb_present_generic_event_t*>(event);
+                if (ge->extension == presentExt->major_opcode && ge->evtype == XCB_PRESENT_COMPLETE_NOTIFY) {
+                    done = reinterpret_cast<xcb_present_complete_notify_event_t*>(event)->serial == serial;
+                }
+            }
+            std::free(event);
+        }
+        return true;
+    };
+
+    if (box) {
+        if (update == XCB_NONE) return 2;
+        // The surround, shown once; then each frame writes and presents the box alone.
+        std::fill_n(pixels, static_cast<std::size_t>(width) * height, 0x00202020u);
+        if (!presentAndWait(XCB_NONE)) return 1;
+        if (serve) {
+            std::printf("ready\n");
+            std::fflush(stdout);
+        }
+        int frame = 0;
+        auto batch = [&](int count) {
+            std::string line;
+            for (int i = 0; i < count; ++i, ++frame) {
+                // A new colour each frame, as each "rgb" brings.
+                const std::uint32_t level = 0x40u + static_cast<std::uint32_t>(frame % 50);
+                const std::uint32_t colour = (level << 16) | (0x40u << 8) | 0x0Au;
+                const auto start = std::chrono::steady_clock::now();
+                for (int y = rect.y; y < rect.y + rect.height; ++y) {
+                    std::fill_n(pixels + static_cast<std::size_t>(y) * width + rect.x, rect.width, colour);
+                }
+                if (!presentAndWait(update)) return false;
+                const double us = std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
+                line += std::to_string(static_cast<long>(us)) + " ";
+            }
+            if (!line.empty()) line.pop_back();
+            std::printf("%s\n", line.c_str());
+            std::fflush(stdout);
+            return true;
+        };
+        if (!serve) return batch(frames) ? 0 : 1;
+        for (char request[64]; std::fgets(request, sizeof request, stdin);) {
+            if (!batch(std::atoi(request))) return 1;
+        }
+        xcb_disconnect(c);
+        return 0;
+    }
 
     std::vector<double> times;
     for (int i = 0; i < frames; ++i) {
@@ -86,21 +166,7 @@ int main(int argc, char** argv)
         std::fill_n(pixels, static_cast<std::size_t>(width) * height, colour);
         const auto start = std::chrono::steady_clock::now();
         if (present) {
-            const std::uint32_t serial = static_cast<std::uint32_t>(i + 1);
-            xcb_present_pixmap(c, window, pixmap, serial, XCB_NONE, update, 0, 0, XCB_NONE, XCB_NONE, XCB_NONE,
-                               XCB_PRESENT_OPTION_NONE, 0, 0, 0, 0, nullptr);
-            xcb_flush(c);
-            for (bool done = false; !done;) {
-                xcb_generic_event_t* event = xcb_wait_for_event(c);
-                if (!event) return 1;
-                if ((event->response_type & 0x7f) == XCB_GE_GENERIC) {
-                    auto* ge = reinterpret_cast<xcb_present_generic_event_t*>(event);
-                    if (ge->extension == presentExt->major_opcode && ge->evtype == XCB_PRESENT_COMPLETE_NOTIFY) {
-                        done = reinterpret_cast<xcb_present_complete_notify_event_t*>(event)->serial == serial;
-                    }
-                }
-                std::free(event);
-            }
+            if (!presentAndWait(update)) return 1;
         } else {
             xcb_shm_put_image(c, window, gc, static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height), 0,
                               0, static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height), 0, 0,

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "box_rounds.hpp"
 #include "child_process.hpp"
 #include "compositor.hpp"
 #include "bench_figures.hpp"
@@ -294,7 +295,104 @@ void printColourCase(const nlohmann::ordered_json& c)
                 referenceText(c["reference_patch"]).c_str(), referenceText(c["reference_patch_tagged"]).c_str());
 }
 
+// A bare box client on a compositor of its own, started with these flags.
+struct BareBox {
+    std::vector<std::string> flags;
+    std::unique_ptr<Compositor> compositor;
+    std::unique_ptr<pp::bench::BareBoxClient> client;
+    std::string error;
+};
+
+// One compositor at one size: the presenter's start-up, then per mode its "rgb" round trips interleaved
+// with the bare box client's frames.
+nlohmann::ordered_json waylandBoxCase(TestCompositor which, int width, int height, int commands)
+{
+    nlohmann::ordered_json result;
+    const auto compositor = rowCompositor(which, width, height, result);
+    const pp::PixelRect box = pp::bench::defaultPatchBox(width, height);
+    result["box"] = {box.x, box.y, box.width, box.height};
+    if (!compositor) return result;
+    result["startup"] = pp::bench::startupFigures(presenterArgv(), compositor->env(), STARTUP_RUNS);
+    ChildProcess presenter(presenterArgv(), compositor->env());
+    const auto greeting = presenter.readLine(std::chrono::seconds(20));
+    if (!greeting || greeting->rfind("ready ", 0) != 0) {
+        result["error"] = "no greeting: " + greeting.value_or("");
+        return result;
+    }
+
+    std::vector<std::unique_ptr<BareBox>> bares;
+    auto bareFor = [&](const std::vector<std::string>& flags) -> BareBox& {
+        for (auto& b : bares) {
+            if (b->flags == flags) return *b;
+        }
+        auto b = std::make_unique<BareBox>();
+        b->flags = flags;
+        try {
+            b->compositor = startCompositor(which, width, height);
+            std::vector<std::string> argv = {PP_WAYLAND_REFERENCE_PATH, "box", "0", std::to_string(box.width),
+                                             std::to_string(box.height), std::to_string(box.x), std::to_string(box.y)};
+            argv.insert(argv.end(), flags.begin(), flags.end());
+            argv.push_back("--serve");
+            b->client = std::make_unique<pp::bench::BareBoxClient>(argv, b->compositor->env(), true);
+            b->error = b->client->error();
+        } catch (const std::exception& e) {
+            b->error = std::string("compositor did not start: ") + e.what();
+        }
+        bares.push_back(std::move(b));
+        return *bares.back();
+    };
+
+    const std::string name = pp::test::testCompositorName(which);
+    for (const char* mode : MODES) {
+        presenter.write(std::string("mode ") + mode + "\n");
+        const std::string reply = presenter.readLine().value_or("");
+        // Waited for as the presenter waits, tagged as it is tagged, 10-bit where its deep frames are.
+        std::vector<std::string> flags;
+        if (which == TestCompositor::sway) flags.push_back("--until-frame");
+        if (which == TestCompositor::colourWeston) flags.push_back("--tagged");
+        if (std::string(mode) == "deep" && reply.find("screen_bits 10") != std::string::npos) flags.push_back("--ten-bit");
+        BareBox& bare = bareFor(flags);
+        if (!bare.error.empty()) {
+            result[mode] = {{"error", "bare client: " + bare.error}};
+        } else {
+            result[mode] = pp::bench::interleavedBoxRow(presenter, *bare.client, pp::bench::BOX_ROUNDS,
+                                                        pp::bench::boxFramesPerRound(commands));
+        }
+        result[mode]["mode_reply"] = reply;
+        result[mode]["bare_flags"] = flags;
+        pp::bench::printBoxRow(name, result["size"], mode, result[mode]);
+    }
+    presenter.write("quit\n");
+    presenter.wait();
+    pp::bench::printStartupRow(name, result["size"], result["startup"]);
+    return result;
+}
+
 }  // namespace
+
+nlohmann::ordered_json waylandBoxBench(int commands)
+{
+    nlohmann::ordered_json report = nlohmann::ordered_json::array();
+    pp::bench::printBoxHeading("wayland box");
+    std::string why;
+    const bool colour = pp::test::colourManagedWeston(&why).has_value();
+    for (auto which : {TestCompositor::sway, TestCompositor::weston, TestCompositor::colourWeston}) {
+        if (which == TestCompositor::colourWeston && !colour) {
+            std::printf("colour-managed weston box rows skipped: %s\n", why.c_str());
+            report.push_back({{"compositor", pp::test::testCompositorName(which)}, {"skipped", why}});
+            continue;
+        }
+        for (auto [w, h] : SIZES) {
+            auto result = waylandBoxCase(which, w, h, commands);
+            if (result.contains("error")) {
+                std::printf("%-12s %-10s %s\n", std::string(result["compositor"]).c_str(),
+                            std::string(result["size"]).c_str(), std::string(result["error"]).c_str());
+            }
+            report.push_back(result);
+        }
+    }
+    return report;
+}
 
 nlohmann::ordered_json waylandBench(int commands)
 {

@@ -14,3 +14,11 @@
 // the tables and returns the figures, one object per compositor and size. A case that cannot run is
 // reported with an "error" member.
 nlohmann::ordered_json waylandBench(int commands);
+
+// On sway, weston and the colour-managed weston (where there is one), each headless at 1920x1080 and
+// 3840x2160: the presenter's start-up to "ready" (the first start on the fresh compositor and the median
+// of five more), then per mode its "rgb" round trip interleaved in rounds with a bare client that writes
+// and damages only the patch's box, on a compositor of its own of the same kind, waited for as the
+// presenter waits (the frame callback on sway, which reports no presentation; the presentation
+// elsewhere). Prints the rows and returns the figures.
+nlohmann::ordered_json waylandBoxBench(int commands);

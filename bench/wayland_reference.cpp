@@ -5,9 +5,15 @@
 //
 //   wayland-reference full FRAMES [--until-frame] [--ten-bit] [--tagged] [--hold]
 //   wayland-reference patch FRAMES W H [--until-frame] [--ten-bit] [--tagged] [--hold]
+//   wayland-reference box FRAMES W H [X Y] [--until-frame] [--ten-bit] [--tagged] [--serve]
 //
 // "full" damages the whole buffer each frame; "patch" keeps a fixed surround and damages only a W x H
-// rectangle in the middle, where the colour changes, as a patch-sized update does. --until-frame waits
+// rectangle in the middle, where the colour changes, as a patch-sized update does. "box" is the floor
+// for the presenter's colour change: both buffers hold the surround from the start, and each frame writes
+// only the W x H box (a plain loop over its rows, centred unless X Y give its upper-left corner) and
+// damages only the box; its clock starts before it takes a free buffer and fills it. With --serve, "box"
+// prints "ready" once set up, then runs a batch of N frames for each line N on standard input (each
+// batch printing its two lines), until standard input ends. --until-frame waits
 // for the frame callback (the compositor has composed the frame) instead of a presentation feedback,
 // for compositors that never send one. --ten-bit uses XRGB2101010 buffers instead of XRGB8888, as the
 // presenter's deep mode does where the compositor offers the format. --tagged tags the surface with
@@ -285,29 +291,118 @@ void fill(std::uint32_t* pixels, int width, int height, std::uint32_t colour, st
     for (int y = y0; y < y0 + patchHeight; ++y) std::fill_n(pixels + std::size_t(y) * width + x0, patchWidth, colour);
 }
 
+
+// Waits until the frame just committed is done: its frame callback, or its presentation feedback.
+void waitForFrame(Client& c, bool untilFrame)
+{
+    while (untilFrame ? !c.frameDone : c.feedback == Feedback::waiting) {
+        if (!dispatchOnce(c.display, FEEDBACK_TIMEOUT_MS)) fail(untilFrame ? "no frame callback" : "no presentation feedback");
+    }
+    if (untilFrame) c.feedback = Feedback::presented;
+}
+
+// Asks for the frame's completion as `untilFrame` says, then commits.
+void commitWatched(Client& c, bool untilFrame)
+{
+    if (untilFrame) {
+        c.frameDone = false;
+        wl_callback_add_listener(wl_surface_frame(c.surface), &FRAME_LISTENER, &c);
+    } else {
+        c.feedback = Feedback::waiting;
+        wp_presentation_feedback_add_listener(wp_presentation_feedback(c.presentation, c.surface), &FEEDBACK_LISTENER, &c);
+    }
+    wl_surface_commit(c.surface);
+}
+
+struct Box {
+    int x, y, width, height;
+};
+
+// "box": frames that write and damage the box alone, in batches (one, or one per line of standard input
+// with --serve); returns the exit status.
+int runBoxes(Client& c, int width, Box box, int frames, bool untilFrame, bool tenBit, bool serve)
+{
+    // An 8-bit level widened to 10 bits by bit replication.
+    auto ten = [](std::uint32_t level) { return (level << 2) | (level >> 6); };
+    if (serve) {
+        std::printf("ready\n");
+        std::fflush(stdout);
+    }
+    int frame = 0;
+    auto batch = [&](int count) {
+        std::string line;
+        int presented = 0;
+        int discarded = 0;
+        for (int i = 0; i < count; ++i, ++frame) {
+            // A new colour each frame, as each "rgb" brings.
+            const std::uint32_t level = 0x40u + std::uint32_t(frame % 50);
+            const std::uint32_t colour = tenBit ? 0xC0000000u | (ten(level) << 20) | (ten(0x40u) << 10) | ten(0x0Au)
+                                                : 0xFF000000u | (level << 16) | (0x40u << 8) | 0x0Au;
+            const auto start = std::chrono::steady_clock::now();
+            Buffer* buffer = nullptr;
+            while (!buffer) {
+                for (Buffer& b : c.buffers) {
+                    if (!b.busy) buffer = &b;
+                }
+                if (!buffer && !dispatchOnce(c.display, FEEDBACK_TIMEOUT_MS)) fail("no buffer released");
+            }
+            for (int y = box.y; y < box.y + box.height; ++y) {
+                std::fill_n(buffer->pixels + std::size_t(y) * std::size_t(width) + std::size_t(box.x), box.width, colour);
+            }
+            wl_surface_attach(c.surface, buffer->proxy, 0, 0);
+            wl_surface_damage_buffer(c.surface, box.x, box.y, box.width, box.height);
+            buffer->busy = true;
+            commitWatched(c, untilFrame);
+            waitForFrame(c, untilFrame);
+            line += std::to_string(long(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count())) + " ";
+            (c.feedback == Feedback::presented ? presented : discarded) += 1;
+        }
+        if (!line.empty()) line.pop_back();
+        std::printf("%s\nfeedback presented %d discarded %d refresh_mhz %d\n", line.c_str(), presented, discarded,
+                    c.refreshMillihertz);
+        std::fflush(stdout);
+    };
+    if (!serve) {
+        batch(frames);
+    } else {
+        for (char request[64]; std::fgets(request, sizeof request, stdin);) batch(std::atoi(request));
+    }
+    wl_display_disconnect(c.display);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc < 3 || (std::strcmp(argv[1], "full") != 0 && std::strcmp(argv[1], "patch") != 0) ||
-        (std::strcmp(argv[1], "patch") == 0 && argc < 5)) {
-        std::printf("usage: wayland-reference full FRAMES | patch FRAMES W H, then [--until-frame] [--ten-bit] "
-                    "[--tagged] [--hold]\n");
+    const bool box = argc >= 2 && std::strcmp(argv[1], "box") == 0;
+    const bool patch = box || (argc >= 2 && std::strcmp(argv[1], "patch") == 0);
+    if (argc < 3 || (!patch && std::strcmp(argv[1], "full") != 0) || (patch && argc < 5)) {
+        std::printf("usage: wayland-reference full FRAMES | patch FRAMES W H | box FRAMES W H [X Y], then "
+                    "[--until-frame] [--ten-bit] [--tagged] [--hold] [--serve]\n");
         return 2;
     }
-    const bool patch = std::strcmp(argv[1], "patch") == 0;
     const int frames = std::atoi(argv[2]);
     const int patchWidth = patch ? std::atoi(argv[3]) : 0;
     const int patchHeight = patch ? std::atoi(argv[4]) : 0;
+    int boxX = -1;
+    int boxY = -1;
     bool hold = false;
     bool untilFrame = false;
     bool tenBit = false;
     bool tagged = false;
+    bool serve = false;
     for (int i = patch ? 5 : 3; i < argc; ++i) {
+        if (box && i == 5 && i + 1 < argc && argv[i][0] != '-') {
+            boxX = std::atoi(argv[i]);
+            boxY = std::atoi(argv[++i]);
+            continue;
+        }
         tenBit = tenBit || std::strcmp(argv[i], "--ten-bit") == 0;
         tagged = tagged || std::strcmp(argv[i], "--tagged") == 0;
         hold = hold || std::strcmp(argv[i], "--hold") == 0;
         untilFrame = untilFrame || std::strcmp(argv[i], "--until-frame") == 0;
+        serve = serve || std::strcmp(argv[i], "--serve") == 0;
     }
 
     Client c;
@@ -326,6 +421,11 @@ int main(int argc, char** argv)
     if (patch && (patchWidth <= 0 || patchHeight <= 0 || patchWidth > width || patchHeight > height)) {
         fail("patch does not fit the output");
     }
+    if (boxX < 0 || boxY < 0) {
+        boxX = (width - patchWidth) / 2;
+        boxY = (height - patchHeight) / 2;
+    }
+    if (box && (boxX + patchWidth > width || boxY + patchHeight > height)) fail("box does not fit the output");
 
     c.surface = wl_compositor_create_surface(c.compositor);
     c.xdgSurface = xdg_wm_base_get_xdg_surface(c.wmBase, c.surface);
@@ -359,7 +459,12 @@ int main(int argc, char** argv)
     // the timed ones start after the fullscreen configure, the first of them carrying its acknowledgement.
     const std::uint32_t* colours = tenBit ? COLOURS_TEN : COLOURS;
     const std::uint32_t surround = tenBit ? SURROUND_TEN : SURROUND;
-    fill(c.buffers[1].pixels, width, height, colours[1], surround, patchWidth, patchHeight);
+    if (box) {
+        // The box's frames write the box alone: both buffers start as the surround.
+        for (Buffer& b : c.buffers) fill(b.pixels, width, height, surround, surround, 0, 0);
+    } else {
+        fill(c.buffers[1].pixels, width, height, colours[1], surround, patchWidth, patchHeight);
+    }
     wl_surface_attach(c.surface, c.buffers[1].proxy, 0, 0);
     wl_surface_damage_buffer(c.surface, 0, 0, width, height);
     c.buffers[1].busy = true;
@@ -367,6 +472,7 @@ int main(int argc, char** argv)
     while (!c.fullscreen) {
         if (!dispatchOnce(c.display, FEEDBACK_TIMEOUT_MS)) fail("not made fullscreen");
     }
+    if (box) return runBoxes(c, width, {boxX, boxY, patchWidth, patchHeight}, frames, untilFrame, tenBit, serve);
 
     std::vector<long> times;
     int presented = 0;
@@ -391,19 +497,8 @@ int main(int argc, char** argv)
             wl_surface_damage_buffer(c.surface, 0, 0, width, height);
         }
         buffer->busy = true;
-        if (untilFrame) {
-            c.frameDone = false;
-            wl_callback_add_listener(wl_surface_frame(c.surface), &FRAME_LISTENER, &c);
-        } else {
-            c.feedback = Feedback::waiting;
-            wp_presentation_feedback_add_listener(wp_presentation_feedback(c.presentation, c.surface),
-                                                  &FEEDBACK_LISTENER, &c);
-        }
-        wl_surface_commit(c.surface);
-        while (untilFrame ? !c.frameDone : c.feedback == Feedback::waiting) {
-            if (!dispatchOnce(c.display, FEEDBACK_TIMEOUT_MS)) fail(untilFrame ? "no frame callback" : "no presentation feedback");
-        }
-        if (untilFrame) c.feedback = Feedback::presented;
+        commitWatched(c, untilFrame);
+        waitForFrame(c, untilFrame);
         times.push_back(long(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count()));
         (c.feedback == Feedback::presented ? presented : discarded) += 1;
     }

@@ -1,6 +1,6 @@
 // The benchmark's bare Wayland client really shows what it times: after its frames the output holds
 // the last frame's colour, over the whole output or as the patch inside the surround, and it reports one
-// time and one feedback per frame. (Both compositors repaint an output whole for a screenshot, so a
+// time and one feedback per frame. In "box" mode, batch by batch, only the box takes the frames' colours. (Both compositors repaint an output whole for a screenshot, so a
 // wrong damage rectangle would not show here.)
 #include <gtest/gtest.h>
 
@@ -110,6 +110,46 @@ INSTANTIATE_TEST_SUITE_P(
                       ReferenceCase{"swayTenBitFull", Compositor::Kind::sway, false, 3, {"--until-frame", "--ten-bit"}},
                       ReferenceCase{"swayTenBitPatch", Compositor::Kind::sway, true, 4, {"--until-frame", "--ten-bit"}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// "box" serving two batches: each answered with its own count of times and feedback, and the box (placed
+// off centre) shows the last frame's colour inside the untouched surround.
+class WaylandReferenceBox : public ::testing::TestWithParam<Compositor::Kind> {};
+
+TEST_P(WaylandReferenceBox, ServesBatchesAndWritesOnlyTheBox)
+{
+    const bool sway = GetParam() == Compositor::Kind::sway;
+    auto compositor = startCompositor(GetParam());
+    constexpr int X = 40, Y = 300, W = 120, H = 60;
+    std::vector<std::string> argv = {PP_WAYLAND_REFERENCE, "box", "0", std::to_string(W), std::to_string(H),
+                                     std::to_string(X), std::to_string(Y), "--serve"};
+    if (sway) argv.insert(argv.end() - 1, "--until-frame");
+    ChildProcess reference(argv, compositor->env());
+    ASSERT_EQ(reference.readLine(20s), "ready");
+    for (int frames : {2, 3}) {
+        reference.write(std::to_string(frames) + "\n");
+        const std::string times = reference.readLine(20s).value_or("<none>");
+        std::istringstream words(times);
+        int count = 0;
+        for (long t; words >> t; ++count) EXPECT_GT(t, 0) << times;
+        EXPECT_EQ(count, frames) << times;
+        EXPECT_EQ(reference.readLine(), "feedback presented " + std::to_string(frames) + " discarded 0 refresh_mhz 60000");
+    }
+
+    // Frames 0 to 4: the last is level 0x40 + 4 in red.
+    const Screenshot shot = compositor->screenshot(compositor->outputs().at(0).name);
+    ASSERT_EQ(shot.width, WIDTH);
+    EXPECT_TRUE(shot.uniform(X, Y, W, H, Rgb{0x44, 0x40, 0x0A})) << "box corner: " << shot.at(X, Y).r;
+    EXPECT_TRUE(shot.uniform(0, 0, WIDTH, Y, SURROUND));
+    EXPECT_TRUE(shot.uniform(0, Y + H, WIDTH, HEIGHT - Y - H, SURROUND));
+    EXPECT_TRUE(shot.uniform(0, Y, X, H, SURROUND));
+    EXPECT_TRUE(shot.uniform(X + W, Y, WIDTH - X - W, H, SURROUND)) << "right of the box: " << shot.at(X + W, Y).r;
+    reference.closeInput();
+    EXPECT_EQ(reference.wait(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Compositors, WaylandReferenceBox,
+                         ::testing::Values(Compositor::Kind::weston, Compositor::Kind::sway),
+                         [](const auto& info) { return info.param == Compositor::Kind::sway ? "sway" : "weston"; });
 
 }  // namespace
 }  // namespace pp::test
