@@ -611,6 +611,8 @@ WaylandWindow::Buffer& WaylandWindow::freshCopy(Buffer& shown)
     for (auto& p : pools_) {
         Buffer* other = &shown == &p->buffers[0] ? &p->buffers[1] : &shown == &p->buffers[1] ? &p->buffers[0] : nullptr;
         if (!other || other->busy) continue;
+        // The other buffer's memory is made present by both threads first, faster than the copy's faults.
+        p->joinPopulating();
         std::memcpy(other->pixels, shown.pixels, std::size_t(width_) * std::size_t(height_) * 4);
         ages_.copiedNewest(other->pixels);
         return *other;
