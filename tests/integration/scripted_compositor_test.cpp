@@ -215,6 +215,60 @@ TEST_F(OnScriptedCompositor, AReportThatComesLateCountsForItsFrameAndEndsTheSile
     EXPECT_GE(paintedAt(reply), sent + 0.019) << reply;
 }
 
+// Seconds from now until `reply` comes to the line just written.
+double secondsUntilReply(ControllerSession& session, std::string& reply)
+{
+    const double from = wallClock();
+    reply = session.child().readLine(10s).value_or("");
+    return wallClock() - from;
+}
+
+// An output refreshed once a second: a presentation report is awaited 3 s after the frame callback, so
+// whether a reply waited for one is plain.
+ScriptedOptions slowRefresh()
+{
+    ScriptedOptions options;
+    options.outputs[0].refreshMillihertz = 1000;
+    return options;
+}
+
+TEST_F(OnScriptedCompositor, OneOverdueReportMakesTheFollowingFramesShownAtTheirFrameCallback)
+{
+    start(slowRefresh());
+    compositor_->setFeedback(FeedbackRule::withhold);
+    std::string reply;
+    session_->child().write("rgb 9 8 1\n");
+    EXPECT_GE(secondsUntilReply(*session_, reply), 2.5);
+    ASSERT_TRUE(painted(reply)) << reply;
+    // That frame's report never came: the compositor gives none, and the next frame is not held for one.
+    session_->child().write("rgb 9 8 2\n");
+    EXPECT_LT(secondsUntilReply(*session_, reply), 2.0);
+    ASSERT_TRUE(painted(reply)) << reply;
+}
+
+TEST_F(OnScriptedCompositor, AFrameCommittedAgainAfterAConfigureWaitsOnlyForTheFirstCommitsReport)
+{
+    start(slowRefresh());
+    compositor_->setFeedback(FeedbackRule::withhold);
+    const std::size_t before = compositor_->commits().size();
+    const double sent = wallClock();
+    session_->child().write("rgb 9 8 1\n");
+    ASSERT_TRUE(compositor_->waitFor([&](const auto& commits) { return commits.size() > before; }, 5s));
+    // A configure while the frame's report is awaited: the frame goes out again, whole, and its first
+    // commit's report falls due 3 s after the first frame callback, not 3 s after the second one.
+    std::this_thread::sleep_for(1500ms);
+    compositor_->configure(640, 480, true);
+    const std::string reply = session_->child().readLine(10s).value_or("");
+    ASSERT_TRUE(painted(reply)) << reply;
+    EXPECT_LT(wallClock() - sent, 4.0);
+    // The configure was answered by that commit alone: no frame follows the reply.
+    EXPECT_FALSE(compositor_->waitFor([&](const auto& commits) { return commits.size() > before + 2; }, 500ms));
+    const auto commits = compositor_->commits();
+    ASSERT_EQ(commits.size(), before + 2);
+    EXPECT_TRUE(commits[before + 1].afterConfigure);
+    EXPECT_TRUE(commits[before + 1].wholeDamage);
+}
+
 TEST_F(OnScriptedCompositor, AConfigureMakesTheNextFrameWhole)
 {
     start();

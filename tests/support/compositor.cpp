@@ -450,7 +450,7 @@ std::unique_ptr<Compositor> Compositor::startWeston(const WestonOptions& o)
     // The desktop shell without panel, wallpaper, animations, screen lock or on-screen keyboard. (weston
     // 16's kiosk shell crashes when clients come and go.)
     std::string config = "[shell]\nbackground-image=\nbackground-color=0xff" + hexColour(o.background) +
-                         "\npanel-position=none\nlocking=false\nanimation=none\nstartup-animation=none\n"
+                         "\npanel-position=none\nlocking=false\nanimation=none\nclose-animation=none\nstartup-animation=none\n"
                          "[input-method]\npath=\n";
     std::vector<std::string> argv;
     if (o.colourManaged) {

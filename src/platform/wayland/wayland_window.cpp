@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <latch>
 #include <limits>
 #include <thread>
 #include <utility>
@@ -36,9 +37,6 @@ constexpr int WAIT_SLICE_MS = 1000;
 constexpr int CURSOR_SIZE = 24;
 // How long after the frame callback a presentation report is awaited at least, in seconds.
 constexpr double MIN_PRESENTATION_GRACE = 0.05;
-// Frames in a row whose report never came, after which the compositor is taken to give none: its
-// frame callback then counts as the presentation, until a report comes again.
-constexpr int MOST_SILENT_FRAMES = 3;
 // Reports awaited at once; the oldest is given up when a commit would make one more.
 constexpr std::size_t MOST_PENDING_REPORTS = 16;
 // A frame neither presented nor composed within this many seconds of its commit is not being shown
@@ -82,11 +80,29 @@ struct WaylandWindow::Pool {
     std::size_t size = 0;
     wl_shm_pool* proxy = nullptr;
     Buffer buffers[2];
-    std::thread populating;  // makes the memory present before frames are drawn into it
+    // Make the memory present, each its half of each buffer, the first buffer first.
+    std::thread populating[2];
+
+    std::unique_ptr<std::latch> firstPresent;  // counted down as each has done its half of the first buffer
+    std::unique_ptr<std::latch> firstShown;    // counted down once the first frame is shown
+    bool drawnInto = false;  // a frame has been drawn in it
+
+    // Lets the threads go on to the second buffer. Main thread.
+    void firstFrameShown()
+    {
+        if (firstShown && !firstShown->try_wait()) firstShown->count_down();
+    }
+    void joinPopulating()
+    {
+        firstFrameShown();
+        for (std::thread& t : populating) {
+            if (t.joinable()) t.join();
+        }
+    }
 
     ~Pool()
     {
-        if (populating.joinable()) populating.join();
+        joinPopulating();
         for (Buffer& b : buffers) {
             if (b.proxy) wl_buffer_destroy(b.proxy);
         }
@@ -102,6 +118,8 @@ struct WaylandWindow::FrameReport {
     WaylandWindow* window = nullptr;
     std::uint64_t frame = 0;
     struct wp_presentation_feedback* proxy = nullptr;
+    std::optional<double> composedAt;  // monotonic seconds of the frame's frame callback
+    bool overdue = false;              // no report within the grace after it: the compositor gave none
 
     ~FrameReport()
     {
@@ -186,6 +204,9 @@ struct WindowListeners {
         timespec now{};
         clock_gettime(CLOCK_MONOTONIC, &now);
         w.frameDoneAt_ = seconds(now);
+        if (!w.reports_.empty() && w.reports_.back()->frame == w.frameNumber_) {
+            w.reports_.back()->composedAt = w.frameDoneAt_;
+        }
         clock_gettime(CLOCK_REALTIME, &now);
         w.frameDoneWall_ = seconds(now);
         wl_callback_destroy(callback);
@@ -401,7 +422,8 @@ void WaylandWindow::configure(int width, int height)
     reconfigured_ = true;
     if (first) return;
     followPlacement();
-    loop_.requestPaint();
+    // A frame being drawn or presented goes out whole after the configure; otherwise one is drawn.
+    if (!framing_) loop_.requestPaint();
 }
 
 // Reads and dispatches what the compositor sends, waiting for it a while; false once the compositor
@@ -463,10 +485,25 @@ WaylandWindow::Pool* WaylandWindow::pool(std::uint32_t format)
     p->data = mmap(nullptr, p->size, PROT_READ | PROT_WRITE, MAP_SHARED, p->fd, 0);
     if (p->data == MAP_FAILED) return nullptr;
     failedFormats_.erase(format);
-    // Fresh memory costs a fault per page where it is first written; made present in one call on
-    // another thread, beside the rest of the start, the first frames are drawn at memory speed. A
+    // Fresh memory costs a fault per page where it is first written, far more than drawing the page.
+    // Two threads make it present: each its half of the first buffer, which the first frame waits for
+    // and is then drawn at memory speed, then, once that frame is shown, its half of the second. A
     // kernel without the call leaves the faults to the drawing.
-    p->populating = std::thread([data = p->data, size = p->size] { madvise(data, size, MADV_POPULATE_WRITE); });
+    p->firstPresent = std::make_unique<std::latch>(2);
+    p->firstShown = std::make_unique<std::latch>(1);
+    const std::size_t half = frameBytes / 2;
+    for (int i = 0; i < 2; ++i) {
+        const std::size_t from = i == 0 ? 0 : half;
+        const std::size_t bytes = i == 0 ? half : frameBytes - half;
+        char* data = static_cast<char*>(p->data);
+        p->populating[i] = std::thread([data, from, bytes, frameBytes, done = p->firstPresent.get(),
+                                        shown = p->firstShown.get()] {
+            madvise(data + from, bytes, MADV_POPULATE_WRITE);
+            done->count_down();
+            shown->wait();
+            madvise(data + frameBytes + from, bytes, MADV_POPULATE_WRITE);
+        });
+    }
     p->proxy = wl_shm_create_pool(connection_.shm(), p->fd, std::int32_t(p->size));
     for (int i = 0; i < 2; ++i) {
         Buffer& b = p->buffers[i];
@@ -481,6 +518,7 @@ WaylandWindow::Pool* WaylandWindow::pool(std::uint32_t format)
 
 FrameBuffer WaylandWindow::frame()
 {
+    framing_ = true;
     drawing_ = nullptr;
     Pool* p = pool(format_);
     if (!p && format_ != WL_SHM_FORMAT_XRGB8888) p = pool(WL_SHM_FORMAT_XRGB8888);
@@ -511,6 +549,14 @@ FrameBuffer WaylandWindow::frame()
     }
     // The unused bits are set: some compositors read an x channel as alpha.
     const std::uint32_t padding = p->format == WL_SHM_FORMAT_XRGB2101010 ? 0xC0000000u : 0xFF000000u;
+    // The first frame waits for the first buffer's memory only; by the second, all of it is present (the
+    // threads end there, and so no way out of the process leaves them behind).
+    if (p->drawnInto) {
+        p->joinPopulating();
+    } else {
+        p->firstPresent->wait();
+    }
+    p->drawnInto = true;
     FrameBuffer frame{drawing_->pixels, width_, height_, width_, pixelFormat(p->format), scale_, padding};
     frame.age = ages_.age(drawing_->pixels);
     for (const Buffer& b : p->buffers) {
@@ -547,7 +593,7 @@ void WaylandWindow::commitFrame(Buffer& buffer, std::span<const PixelRect> area)
 void WaylandWindow::reportCame(FrameReport* report, std::optional<double> shownAt)
 {
     // Any report, late or not, shows that the compositor reports presentations.
-    silentFrames_ = 0;
+    silent_ = false;
     if (report->frame == frameNumber_) {
         feedback_ = shownAt ? Feedback::presented : Feedback::discarded;
         if (shownAt) presentedAt_ = *shownAt;
@@ -565,6 +611,8 @@ WaylandWindow::Buffer& WaylandWindow::freshCopy(Buffer& shown)
     for (auto& p : pools_) {
         Buffer* other = &shown == &p->buffers[0] ? &p->buffers[1] : &shown == &p->buffers[1] ? &p->buffers[0] : nullptr;
         if (!other || other->busy) continue;
+        // The other buffer's memory is made present by both threads first, faster than the copy's faults.
+        p->joinPopulating();
         std::memcpy(other->pixels, shown.pixels, std::size_t(width_) * std::size_t(height_) * 4);
         ages_.copiedNewest(other->pixels);
         return *other;
@@ -574,11 +622,19 @@ WaylandWindow::Buffer& WaylandWindow::freshCopy(Buffer& shown)
 
 void WaylandWindow::present(std::span<const PixelRect> changed)
 {
-    // The memory is made present by the time the first frame is drawn; the thread ends here, so that no
-    // way out of the process leaves it behind.
+    presentFrame(changed);
+    // Once the first frame is shown the threads go on to the second buffer: before, they would take the
+    // processor from the frame's drawing and from the compositor.
     for (auto& p : pools_) {
-        if (p->populating.joinable()) p->populating.join();
+        if (p->drawnInto) p->firstFrameShown();
     }
+    // A configure the frame did not answer (it came once the frame was shown) is answered by the next.
+    framing_ = false;
+    if (reconfigured_) loop_.requestPaint();
+}
+
+void WaylandWindow::presentFrame(std::span<const PixelRect> changed)
+{
     Buffer* buffer = std::exchange(drawing_, nullptr);
     if (!buffer || loop_.ended()) return;
     ages_.presented(buffer->pixels);
@@ -612,18 +668,16 @@ void WaylandWindow::present(std::span<const PixelRect> changed)
         if (feedback_ == Feedback::presented) {
             shown = true;
         } else if (!shown && frameDoneAt_) {
-            // Composed. Without presentation-time that is all the compositor tells; with it, the
-            // presentation is due within a few refreshes, and a compositor that never reports one (a
-            // headless output) has its composed frame taken as shown: at once, once it has let several
-            // frames in a row go unreported.
-            const bool reports = connection_.presentation() && silentFrames_ < MOST_SILENT_FRAMES;
-            const double left = reports ? *frameDoneAt_ + presentationGrace() - now : 0;
-            if (left <= 0) {
-                if (reports) ++silentFrames_;
+            // Composed. Without presentation-time that is all the compositor tells; with it, each
+            // frame's report is due within a few refreshes of its frame callback, and a compositor that
+            // lets one go overdue (a headless output) gives none: its composed frames are taken as shown,
+            // until a report comes again.
+            const double due = connection_.presentation() ? nextReportDue(now) : now;
+            if (!connection_.presentation() || silent_) {
                 presentedAt_ = frameDoneWall_;
                 shown = true;
             } else {
-                waitMs = milliseconds(left);
+                waitMs = std::isfinite(due) ? milliseconds(due - now) : WAIT_SLICE_MS;
             }
         }
         if (shown) {
@@ -645,6 +699,23 @@ void WaylandWindow::present(std::span<const PixelRect> changed)
         }
         if (!dispatchOnce(waitMs)) return;
     }
+}
+
+double WaylandWindow::nextReportDue(double now)
+{
+    const double grace = presentationGrace();
+    double next = std::numeric_limits<double>::infinity();
+    for (const auto& report : reports_) {
+        if (!report->composedAt || report->overdue) continue;
+        const double due = *report->composedAt + grace;
+        if (due <= now) {
+            report->overdue = true;
+            silent_ = true;
+        } else {
+            next = std::min(next, due);
+        }
+    }
+    return next;
 }
 
 double WaylandWindow::presentationGrace() const

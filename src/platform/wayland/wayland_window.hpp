@@ -36,8 +36,8 @@ namespace pp::wayland {
 // each reused only after the compositor released it): XRGB8888, and XRGB2101010 for a 16-bit drawing
 // surface where such frames reach the output as they are. present() commits with a presentation feedback
 // of its own and returns once the compositor says the frame was presented (a discarded frame is committed
-// again); without presentation-time, or from a compositor that has left several frames in a row
-// unreported, it waits for the frame callback. A frame neither presented nor composed within 5 s ends
+// again); without presentation-time, or from a compositor that has let a frame's report go overdue (none
+// within a few refreshes of its frame callback) and sent none since, it waits for the frame callback. A frame neither presented nor composed within 5 s ends
 // the run with "error display does not show the window". Only the changed area is damaged. An idle
 // inhibitor keeps the output from blanking.
 // The window follows where the compositor shows it (the outputs its surface enters, the toplevel's
@@ -93,10 +93,15 @@ private:
     // Attaches the buffer, damages `area` of it (all of it when empty) and commits it with a frame
     // callback and a presentation feedback, dropping those of an earlier commit.
     void commitFrame(Buffer& buffer, std::span<const PixelRect> area);
+    // present() but for the end: commits the frame and waits until it is shown or the run ends.
+    void presentFrame(std::span<const PixelRect> changed);
     // The pool's other buffer holding a copy of `shown`'s pixels when it is free; else `shown`.
     Buffer& freshCopy(Buffer& shown);
     // How long a presentation report is awaited after the frame callback.
     double presentationGrace() const;
+    // Marks the awaited reports whose grace has run out (the compositor is then silent); when the next
+    // one runs out, in monotonic seconds (infinity: none is running).
+    double nextReportDue(double now);
     void followSeat();
     void applyCursor();
     void configure(int width, int height);
@@ -119,6 +124,7 @@ private:
     int configuredHeight_ = 0;
     bool configured_ = false;
     bool reconfigured_ = false;  // a configure was acknowledged since the last commit
+    bool framing_ = false;       // between frame() and the end of present()
     int pendingWidth_ = 0;    // the size of the configure being received
     int pendingHeight_ = 0;
     bool pendingFullscreen_ = false;
@@ -144,7 +150,7 @@ private:
     std::uint64_t frameNumber_ = 0;                     // the last commit's frame
     wl_callback* frameCallback_ = nullptr;
     std::optional<double> frameDoneAt_;  // monotonic seconds of the frame callback of the last commit
-    int silentFrames_ = 0;               // frames in a row whose presentation report never came
+    bool silent_ = false;                // a frame's report never came, and none has come since
     double frameDoneWall_ = 0;           // the same moment on the wall clock
 
     WaylandKeyboard keyboard_;
