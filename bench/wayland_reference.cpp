@@ -96,7 +96,35 @@ struct Client {
     Buffer buffers[2];
     Feedback feedback = Feedback::waiting;
     bool frameDone = false;
+    wl_registry* registry = nullptr;
+    wl_shm_pool* pool = nullptr;
+#ifdef PP_COLOUR_MANAGEMENT
+    wp_color_management_surface_v1* colourSurface = nullptr;
+#endif
 };
+
+// Destroys every object the client made and closes the connection.
+void disconnect(Client& c)
+{
+    for (Buffer& b : c.buffers) {
+        if (b.proxy) wl_buffer_destroy(b.proxy);
+    }
+    if (c.pool) wl_shm_pool_destroy(c.pool);
+#ifdef PP_COLOUR_MANAGEMENT
+    if (c.colourSurface) wp_color_management_surface_v1_destroy(c.colourSurface);
+    if (c.colourManager) wp_color_manager_v1_destroy(c.colourManager);
+#endif
+    if (c.toplevel) xdg_toplevel_destroy(c.toplevel);
+    if (c.xdgSurface) xdg_surface_destroy(c.xdgSurface);
+    if (c.surface) wl_surface_destroy(c.surface);
+    if (c.output) wl_output_destroy(c.output);
+    if (c.presentation) wp_presentation_destroy(c.presentation);
+    if (c.wmBase) xdg_wm_base_destroy(c.wmBase);
+    if (c.shm) wl_shm_destroy(c.shm);
+    if (c.compositor) wl_compositor_destroy(c.compositor);
+    if (c.registry) wl_registry_destroy(c.registry);
+    wl_display_disconnect(c.display);
+}
 
 [[noreturn]] void fail(const std::string& what)
 {
@@ -249,8 +277,8 @@ void tagSurface(Client& c)
         }
     }
     if (c.description == Description::failed) fail("output image description failed: " + c.descriptionFailure);
-    wp_color_management_surface_v1* colourSurface = wp_color_manager_v1_get_surface(c.colourManager, c.surface);
-    wp_color_management_surface_v1_set_image_description(colourSurface, description,
+    c.colourSurface = wp_color_manager_v1_get_surface(c.colourManager, c.surface);
+    wp_color_management_surface_v1_set_image_description(c.colourSurface, description,
                                                           WP_COLOR_MANAGER_V1_RENDER_INTENT_PERCEPTUAL);
     // The surface keeps a copy of the description; the description and output objects are done with.
     wp_image_description_v1_destroy(description);
@@ -367,7 +395,7 @@ int runBoxes(Client& c, int width, Box box, int frames, bool untilFrame, bool te
     } else {
         for (char request[64]; std::fgets(request, sizeof request, stdin);) batch(std::atoi(request));
     }
-    wl_display_disconnect(c.display);
+    disconnect(c);
     return 0;
 }
 
@@ -408,8 +436,8 @@ int main(int argc, char** argv)
     Client c;
     c.display = wl_display_connect(nullptr);
     if (!c.display) fail("no compositor");
-    wl_registry* registry = wl_display_get_registry(c.display);
-    wl_registry_add_listener(registry, &REGISTRY_LISTENER, &c);
+    c.registry = wl_display_get_registry(c.display);
+    wl_registry_add_listener(c.registry, &REGISTRY_LISTENER, &c);
     wl_display_roundtrip(c.display);
     wl_display_roundtrip(c.display);
     if (!c.compositor || !c.shm || !c.wmBase || !c.output) fail("missing globals");
@@ -446,10 +474,10 @@ int main(int argc, char** argv)
     if (fd < 0 || ftruncate(fd, off_t(frameBytes * 2)) != 0) fail("no shared memory");
     void* data = mmap(nullptr, frameBytes * 2, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (data == MAP_FAILED) fail("no shared memory");
-    wl_shm_pool* pool = wl_shm_create_pool(c.shm, fd, int32_t(frameBytes * 2));
+    c.pool = wl_shm_create_pool(c.shm, fd, int32_t(frameBytes * 2));
     for (int i = 0; i < 2; ++i) {
         Buffer& b = c.buffers[i];
-        b.proxy = wl_shm_pool_create_buffer(pool, int32_t(frameBytes * std::size_t(i)), width, height, width * 4,
+        b.proxy = wl_shm_pool_create_buffer(c.pool, int32_t(frameBytes * std::size_t(i)), width, height, width * 4,
                                             tenBit ? WL_SHM_FORMAT_XRGB2101010 : WL_SHM_FORMAT_XRGB8888);
         b.pixels = reinterpret_cast<std::uint32_t*>(static_cast<char*>(data) + frameBytes * std::size_t(i));
         wl_buffer_add_listener(b.proxy, &BUFFER_LISTENER, &b);
@@ -528,6 +556,6 @@ int main(int argc, char** argv)
             if (fds[1].revents && read(0, ignored, sizeof ignored) <= 0) break;
         }
     }
-    wl_display_disconnect(c.display);
+    disconnect(c);
     return 0;
 }

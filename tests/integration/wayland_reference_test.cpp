@@ -144,7 +144,7 @@ TEST_P(WaylandReferenceBox, ServesBatchesAndWritesOnlyTheBox)
     EXPECT_TRUE(shot.uniform(0, Y, X, H, SURROUND));
     EXPECT_TRUE(shot.uniform(X + W, Y, WIDTH - X - W, H, SURROUND)) << "right of the box: " << shot.at(X + W, Y).r;
     reference.closeInput();
-    EXPECT_EQ(reference.wait(), 0);
+    EXPECT_EQ(reference.wait(), 0) << reference.errorOutput();
 }
 
 INSTANTIATE_TEST_SUITE_P(Compositors, WaylandReferenceBox,
