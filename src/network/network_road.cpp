@@ -9,12 +9,12 @@
 #include <chrono>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <thread>
 
 #include "network/frame_splitter.hpp"
 #include "network/patch_message.hpp"
 #include "network/suite_socket.hpp"
+#include "protocol/road_thread.hpp"
 #include "protocol/seconds_text.hpp"
 
 namespace pp {
@@ -159,14 +159,9 @@ void runNetworkRoad(const SuiteAddress& address, Presenter& presenter, MainLoop&
 
 bool startNetworkRoad(const SuiteAddress& address, Presenter& presenter, MainLoop& loop, ProcessHooks hooks)
 {
-    try {
-        std::thread([address, &presenter, &loop, hooks = std::move(hooks)] {
-            runNetworkRoad(address, presenter, loop, hooks, tcpSuiteLink(), wallClock);
-        }).detach();
-        return true;
-    } catch (const std::system_error&) {
-        return false;
-    }
+    return startRoadThread([address, &presenter, &loop, hooks = std::move(hooks)] {
+        runNetworkRoad(address, presenter, loop, hooks, tcpSuiteLink(), wallClock);
+    });
 }
 
 }  // namespace pp

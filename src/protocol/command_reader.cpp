@@ -1,9 +1,7 @@
 #include "protocol/command_reader.hpp"
 
-#include <system_error>
-#include <thread>
-
 #include "protocol/line_reader.hpp"
+#include "protocol/road_thread.hpp"
 #include "protocol/utf8_repair.hpp"
 
 namespace pp {
@@ -27,15 +25,10 @@ void runCommandReader(int inputFd, CommandSet& commands, const ProcessHooks& hoo
 
 bool startCommandReader(int inputFd, Presenter& presenter, MainLoop& loop, ProcessHooks hooks)
 {
-    try {
-        std::thread([inputFd, &presenter, &loop, hooks = std::move(hooks)] {
-            CommandSet commands(presenter, loop);
-            runCommandReader(inputFd, commands, hooks);
-        }).detach();
-        return true;
-    } catch (const std::system_error&) {
-        return false;
-    }
+    return startRoadThread([inputFd, &presenter, &loop, hooks = std::move(hooks)] {
+        CommandSet commands(presenter, loop);
+        runCommandReader(inputFd, commands, hooks);
+    });
 }
 
 }  // namespace pp
