@@ -66,6 +66,11 @@ void HandOver::setMainThread() const
     state_->mainThread = std::this_thread::get_id();
 }
 
+bool HandOver::onMainThread() const
+{
+    return std::this_thread::get_id() == state_->mainThread.load();
+}
+
 bool HandOver::ended() const
 {
     std::lock_guard lock(state_->mutex);

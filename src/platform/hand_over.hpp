@@ -1,6 +1,8 @@
 // The hand-over of work from other threads to the main thread, as a main loop serves it.
 #pragma once
 
+#include <cassert>
+
 #include <functional>
 #include <memory>
 #include <thread>
@@ -20,6 +22,9 @@ public:
 
     // Marks the calling thread as the main thread.
     void setMainThread() const;
+    // Whether the calling thread is the main thread: what "main thread only" checks in debug builds
+    // (PP_MAIN_THREAD_ONLY below).
+    bool onMainThread() const;
 
     // Queues `work`, wakes the loop and blocks until it has run; an exception it throws is rethrown
     // here. On the main thread the work runs at once. True when the work ran to its end while the loop
@@ -41,3 +46,7 @@ private:
 };
 
 }  // namespace pp
+
+// A debug build checks that the calling thread is the main thread of `owner` (a HandOver, or a main
+// loop that has one).
+#define PP_MAIN_THREAD_ONLY(owner) assert((owner).onMainThread())

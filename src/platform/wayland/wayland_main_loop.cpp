@@ -24,6 +24,7 @@ bool WaylandMainLoop::runOnMain(std::function<void()> work)
 
 void WaylandMainLoop::deliver(std::function<void(EventHandler&)> event)
 {
+    PP_MAIN_THREAD_ONLY(handOver_);
     heldInput_.push_back(std::move(event));
 }
 
@@ -38,11 +39,13 @@ void WaylandMainLoop::deliverHeldInput(EventHandler& handler)
 
 void WaylandMainLoop::addSource(int fd, std::function<void()> ready)
 {
+    PP_MAIN_THREAD_ONLY(handOver_);
     if (fd >= 0) sources_.push_back({fd, std::move(ready)});
 }
 
 void WaylandMainLoop::endWith(std::string reason)
 {
+    PP_MAIN_THREAD_ONLY(handOver_);
     if (handOver_.ended()) return;
     endReason_ = std::move(reason);
     handOver_.end();

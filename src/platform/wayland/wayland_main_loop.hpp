@@ -44,6 +44,8 @@ public:
     // run, and work running now counts as not run. Main thread, also from inside a listener or an item.
     void endWith(std::string reason);
     bool ended() const { return handOver_.ended(); }
+    // Whether the calling thread is the main thread (for the debug-build checks).
+    bool onMainThread() const { return handOver_.onMainThread(); }
 
 private:
     struct Source {

@@ -28,6 +28,7 @@ bool X11MainLoop::runOnMain(std::function<void()> work)
 
 void X11MainLoop::endWith(std::string reason)
 {
+    PP_MAIN_THREAD_ONLY(handOver_);
     if (ending_) return;
     ending_ = true;
     endReason_ = std::move(reason);
@@ -36,6 +37,7 @@ void X11MainLoop::endWith(std::string reason)
 
 std::vector<const xcb_generic_event_t*> X11MainLoop::holdQueuedEvents()
 {
+    PP_MAIN_THREAD_ONLY(handOver_);
     std::vector<const xcb_generic_event_t*> taken;
     while (xcb_generic_event_t* event = xcb_poll_for_queued_event(connection_)) {
         held_.emplace_back(event);
@@ -46,6 +48,7 @@ std::vector<const xcb_generic_event_t*> X11MainLoop::holdQueuedEvents()
 
 std::vector<const xcb_generic_event_t*> X11MainLoop::holdSentEvents()
 {
+    PP_MAIN_THREAD_ONLY(handOver_);
     std::vector<const xcb_generic_event_t*> taken;
     while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
         held_.emplace_back(event);

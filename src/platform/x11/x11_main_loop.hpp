@@ -75,6 +75,8 @@ public:
 
     // Whether the hand-over has closed: endWith() was called or run() has ended. Any thread.
     bool ended() const { return handOver_.ended(); }
+    // Whether the calling thread is the main thread (for the debug-build checks).
+    bool onMainThread() const { return handOver_.onMainThread(); }
 
 private:
     void deliver(xcb_generic_event_t* event, EventHandler& handler);
