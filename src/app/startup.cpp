@@ -14,7 +14,7 @@ ScreenChoice chooseScreen(Displays& displays, std::optional<std::uint32_t> wante
     for (auto& screen : displays.screens()) {
         if (screen.number == *wanted) return {std::move(screen), {}};
     }
-    return {std::nullopt, "error no screen " + std::to_string(*wanted)};
+    return {std::nullopt, noScreenLine(*wanted)};
 }
 
 RoadChoice chooseRoad(const Words& allWords)

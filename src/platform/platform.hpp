@@ -232,13 +232,24 @@ public:
     // be what the status report says (the caller then writes endReason() and ends the process).
     virtual void run(EventHandler& handler) = 0;
 
-    // The error line that says why run() returned: "error display connection lost" unless the loop
-    // knows better ("error window destroyed", "error display changed", "error no screen N"). Main
-    // thread, after run() has returned.
+    // The error line that says why run() returned: DISPLAY_CONNECTION_LOST unless the loop knows
+    // better (one of the lines below, or noScreenLine). Main thread, after run() has returned.
     virtual std::string endReason() const { return DISPLAY_CONNECTION_LOST; }
 
+    // The lines a run ends with when the window system goes away or the window can no longer be what
+    // the report says.
     static constexpr const char* DISPLAY_CONNECTION_LOST = "error display connection lost";
+    static constexpr const char* DISPLAY_CHANGED = "error display changed";
+    static constexpr const char* WINDOW_DESTROYED = "error window destroyed";
+    static constexpr const char* WINDOW_NOT_COVERING = "error window does not cover the display";
+    static constexpr const char* WINDOW_NOT_SHOWN = "error display does not show the window";
 };
+
+// The line for a display that is not there (at start, or gone during the run).
+inline std::string noScreenLine(std::uint32_t number)
+{
+    return "error no screen " + std::to_string(number);
+}
 
 // The window system: its screens, the window and the main loop.
 class WindowSystem : public virtual Displays {

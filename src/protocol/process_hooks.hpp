@@ -6,12 +6,13 @@
 #include <functional>
 #include <string_view>
 
+#include "platform/platform.hpp"
 #include "protocol/line_output.hpp"
 
 namespace pp {
 
 // The last line of a run whose window system has gone away.
-inline constexpr std::string_view DISPLAY_LOST_LINE = "error display connection lost";
+inline constexpr std::string_view DISPLAY_LOST_LINE = MainLoop::DISPLAY_CONNECTION_LOST;
 
 // How long a main thread that has not ended the run must have been blocked in the kernel before a
 // thread whose hand-over failed ends it with its own line.

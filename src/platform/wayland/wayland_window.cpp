@@ -44,8 +44,6 @@ constexpr std::size_t MOST_PENDING_REPORTS = 16;
 constexpr double SHOW_LIMIT = 5;
 // How long the compositor has to put the window back, full-screen on its output, once it is elsewhere.
 constexpr double PLACEMENT_LIMIT = 1;
-constexpr const char* NOT_SHOWN = "error display does not show the window";
-constexpr const char* NOT_COVERING = "error window does not cover the display";
 constexpr const char* NO_FRAME_MEMORY = "error no memory for the window's frames";
 
 double seconds(const timespec& t)
@@ -318,7 +316,7 @@ std::unique_ptr<WaylandWindow> WaylandWindow::create(WaylandConnection& connecti
     const std::uint32_t number = screen.number;
     connection.onOutputChanged = [&connection, &loop, number](std::uint32_t name) {
         if (name != number) return;
-        loop.endWith(connection.output(number) ? "error display changed" : "error no screen " + std::to_string(number));
+        loop.endWith(connection.output(number) ? MainLoop::DISPLAY_CHANGED : noScreenLine(number));
     };
     loop.addSource(w->keyboard_.repeatFd(), [window] { window->keyboard_.repeatDue(); });
     loop.addSource(w->placementTimer_, [window] { window->placementDue(); });
@@ -393,7 +391,7 @@ void WaylandWindow::followPlacement()
 bool WaylandWindow::placementLapsed()
 {
     if (!misplacedSince_ || monotonicNow() - *misplacedSince_ < PLACEMENT_LIMIT) return false;
-    loop_.endWith(NOT_COVERING);
+    loop_.endWith(MainLoop::WINDOW_NOT_COVERING);
     return true;
 }
 
@@ -518,6 +516,7 @@ WaylandWindow::Pool* WaylandWindow::pool(std::uint32_t format)
 
 FrameBuffer WaylandWindow::frame()
 {
+    PP_MAIN_THREAD_ONLY(loop_);
     framing_ = true;
     drawing_ = nullptr;
     Pool* p = pool(format_);
@@ -537,7 +536,7 @@ FrameBuffer WaylandWindow::frame()
         if (drawing_) break;
         const double left = until - monotonicNow();
         if (left <= 0) {
-            loop_.endWith(NOT_SHOWN);
+            loop_.endWith(MainLoop::WINDOW_NOT_SHOWN);
             break;
         }
         if (!dispatchOnce(std::min(WAIT_SLICE_MS, milliseconds(left)))) break;
@@ -622,6 +621,7 @@ WaylandWindow::Buffer& WaylandWindow::freshCopy(Buffer& shown)
 
 void WaylandWindow::present(std::span<const PixelRect> changed)
 {
+    PP_MAIN_THREAD_ONLY(loop_);
     presentFrame(changed);
     // Once the first frame is shown the threads go on to the second buffer: before, they would take the
     // processor from the frame's drawing and from the compositor.
@@ -656,7 +656,7 @@ void WaylandWindow::presentFrame(std::span<const PixelRect> changed)
             // A discarded frame is committed again. After a new configure the compositor shows the window
             // only once new content follows it, so the frame goes out again, whole, from the other buffer.
             if (feedback_ == Feedback::discarded && ++discards == MOST_DISCARDS) {
-                loop_.endWith(NOT_SHOWN);
+                loop_.endWith(MainLoop::WINDOW_NOT_SHOWN);
                 return;
             }
             buffer = &freshCopy(*buffer);
@@ -692,7 +692,7 @@ void WaylandWindow::presentFrame(std::span<const PixelRect> changed)
             }
             waitMs = milliseconds(*misplacedSince_ + PLACEMENT_LIMIT - now);
         } else if (now >= until) {
-            loop_.endWith(NOT_SHOWN);
+            loop_.endWith(MainLoop::WINDOW_NOT_SHOWN);
             return;
         } else {
             waitMs = std::min(waitMs, milliseconds(until - now));

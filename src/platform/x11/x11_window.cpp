@@ -157,6 +157,7 @@ X11Window::~X11Window()
 
 FrameBuffer X11Window::frame()
 {
+    PP_MAIN_THREAD_ONLY(loop_);
     const FrameBuffer frame = presentation_->frame();
     blankFrame_ = frame.blank;
     return frame;
@@ -164,6 +165,7 @@ FrameBuffer X11Window::frame()
 
 void X11Window::present(std::span<const PixelRect> changed)
 {
+    PP_MAIN_THREAD_ONLY(loop_);
     // A frame that cannot reach the server is not on the screen: the work that drew it has not
     // been done, and the loop ends.
     const auto lost = [this] {
@@ -228,7 +230,7 @@ bool X11Window::keepInPlace()
     std::free(error);
     if (xcb_connection_has_error(c)) return false;
     if (gone || !attributes || !geometry) {
-        loop_.endWith("error window destroyed");
+        loop_.endWith(MainLoop::WINDOW_DESTROYED);
         return false;
     }
     // The replies came after every event the server sent before them: RandR's among them.
@@ -321,7 +323,7 @@ bool X11Window::outputUnchangedAfter(const std::vector<const xcb_generic_event_t
         }
     }
     if (destroyed) {
-        loop_.endWith("error window destroyed");
+        loop_.endWith(MainLoop::WINDOW_DESTROYED);
         return false;
     }
     return !randr || outputUnchanged();
@@ -338,11 +340,11 @@ bool X11Window::outputUnchanged()
             now.pixelsHigh == screen_.pixelsHigh && now.mm == screen_.mm) {
             return true;
         }
-        loop_.endWith("error display changed");
+        loop_.endWith(MainLoop::DISPLAY_CHANGED);
         return false;
     }
     if (xcb_connection_has_error(connection_)) return false;
-    loop_.endWith("error no screen " + std::to_string(screen_.number));
+    loop_.endWith(noScreenLine(screen_.number));
     return false;
 }
 
@@ -423,7 +425,7 @@ void X11Window::handleEvent(const xcb_generic_event_t& event, EventHandler& hand
         break;
     case XCB_DESTROY_NOTIFY:
         if (reinterpret_cast<const xcb_destroy_notify_event_t&>(event).window == window_) {
-            loop_.endWith("error window destroyed");
+            loop_.endWith(MainLoop::WINDOW_DESTROYED);
         }
         break;
     case XCB_UNMAP_NOTIFY:
