@@ -167,17 +167,7 @@ nlohmann::ordered_json x11BoxRows(int commands)
 
 int main(int argc, char** argv)
 {
-    std::vector<std::string> args;
-    bool boxOnly = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::string(argv[i]) == "--box-only") {
-            boxOnly = true;
-        } else {
-            args.push_back(argv[i]);
-        }
-    }
-    const int commands = args.size() > 0 ? std::atoi(args[0].c_str()) : 300;
-    const std::string jsonPath = args.size() > 1 ? args[1] : "bench.json";
+    const auto [commands, jsonPath, boxOnly] = pp::bench::benchArguments(argc, argv, "bench.json");
     nlohmann::ordered_json report = nlohmann::ordered_json::array();
     if (boxOnly) {
         report.push_back({{"x11_box", x11BoxRows(commands)}});

@@ -4,12 +4,31 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 
 #include "app/geometry.hpp"
 #include "bench_figures.hpp"
 
 namespace pp::bench {
+
+BenchArguments benchArguments(int argc, char** argv, const std::string& defaultJsonPath)
+{
+    BenchArguments arguments;
+    arguments.jsonPath = defaultJsonPath;
+    int positional = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--box-only") {
+            arguments.boxOnly = true;
+        } else if (positional++ == 0) {
+            arguments.commands = std::atoi(word.c_str());
+        } else {
+            arguments.jsonPath = word;
+        }
+    }
+    return arguments;
+}
 
 int boxFramesPerRound(int commands)
 {

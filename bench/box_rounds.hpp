@@ -15,6 +15,14 @@
 
 namespace pp::bench {
 
+// A bench program's command line: [COMMANDS] [JSON_PATH] [--box-only].
+struct BenchArguments {
+    int commands = 300;    // commands per figure
+    std::string jsonPath;  // where the figures are written
+    bool boxOnly = false;  // only the box rows and their start-up rows
+};
+BenchArguments benchArguments(int argc, char** argv, const std::string& defaultJsonPath);
+
 // Rounds per row: each is a batch of the presenter's "rgb" round trips, then a batch of bare box frames.
 inline constexpr int BOX_ROUNDS = 5;
 

@@ -37,20 +37,19 @@ void X11MainLoop::endWith(std::string reason)
 
 std::vector<const xcb_generic_event_t*> X11MainLoop::holdQueuedEvents()
 {
-    PP_MAIN_THREAD_ONLY(handOver_);
-    std::vector<const xcb_generic_event_t*> taken;
-    while (xcb_generic_event_t* event = xcb_poll_for_queued_event(connection_)) {
-        held_.emplace_back(event);
-        taken.push_back(event);
-    }
-    return taken;
+    return hold(xcb_poll_for_queued_event);
 }
 
 std::vector<const xcb_generic_event_t*> X11MainLoop::holdSentEvents()
 {
+    return hold(xcb_poll_for_event);
+}
+
+std::vector<const xcb_generic_event_t*> X11MainLoop::hold(xcb_generic_event_t* (*next)(xcb_connection_t*))
+{
     PP_MAIN_THREAD_ONLY(handOver_);
     std::vector<const xcb_generic_event_t*> taken;
-    while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+    while (xcb_generic_event_t* event = next(connection_)) {
         held_.emplace_back(event);
         taken.push_back(event);
     }

@@ -80,6 +80,8 @@ public:
 
 private:
     void deliver(xcb_generic_event_t* event, EventHandler& handler);
+    // Moves the events `next` gives, until it gives none, into the loop's own queue.
+    std::vector<const xcb_generic_event_t*> hold(xcb_generic_event_t* (*next)(xcb_connection_t*));
 
     struct FreeEvent {
         void operator()(xcb_generic_event_t* event) const { std::free(event); }
