@@ -68,7 +68,7 @@ double deepFrameMs(int width, int height, pp::PixelFormat format)
     pp::PatchView view(height * 0.5 / 65);
     const double side = height / 2.0;
     view.patch = {width / 2.0 - side / 2, height / 2.0 - side / 2, side, side};
-    view.mode = "deep";
+    view.mode = pp::Mode::deep;
     view.mark = true;
     view.caption = "patch 17 of 250";
     view.rgb = {127.25, 64.5, 10.75};

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "app/geometry.hpp"
 #include "bench_figures.hpp"
+#include "core/geometry.hpp"
 
 namespace pp::bench {
 

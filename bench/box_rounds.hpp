@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "child_process.hpp"
-#include "platform/platform.hpp"
+#include "core/values.hpp"
 
 namespace pp::bench {
 

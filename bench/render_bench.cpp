@@ -31,7 +31,7 @@ pp::PatchView benchView(Size s, const std::string& mode, bool overlays)
     view.patch = {s.width / 2.0 - side / 2, s.height / 2.0 - side / 2, side, side};
     view.rgb = {127.25, 64.5, 10.75};
     view.surround = {20, 20, 20};
-    view.mode = mode;
+    view.mode = *pp::modeWord(mode);
     if (overlays) {
         view.mark = true;
         view.caption = "patch 17 of 250";

@@ -6,22 +6,23 @@
 #include <memory>
 #include <vector>
 
-#include "app/geometry.hpp"
 #include "app/options.hpp"
 #include "app/standard_streams.hpp"
 #include "app/startup.hpp"
 #include "app/usage.hpp"
-#include "display/display_list.hpp"
-#include "display/profile_assignment.hpp"
-#include "display/profile_name.hpp"
-#include "display/profile_state.hpp"
+#include "commands/command_reader.hpp"
+#include "core/geometry.hpp"
+#include "core/words.hpp"
 #include "network/network_road.hpp"
 #include "network/suite_address.hpp"
 #include "platform/platform_factory.hpp"
-#include "protocol/command_reader.hpp"
-#include "protocol/line_output.hpp"
-#include "protocol/presenter.hpp"
-#include "protocol/process_hooks.hpp"
+#include "presenter/line_output.hpp"
+#include "presenter/presenter.hpp"
+#include "presenter/process_hooks.hpp"
+#include "reports/display_list.hpp"
+#include "reports/profile_assignment.hpp"
+#include "reports/profile_name.hpp"
+#include "reports/profile_state.hpp"
 
 namespace {
 

@@ -1,29 +1,13 @@
-// Command-line lookup: options by name, number words, number pairs and display numbers.
+// The command line's own words: display numbers and window-system names.
 #pragma once
 
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <string_view>
-#include <vector>
 
-#include "platform/platform.hpp"
+#include "platform/window_system.hpp"
 
 namespace pp {
-
-using Words = std::vector<std::string>;
-
-// The `count` words after the first word equal to `name`, or none when fewer follow or it is absent.
-// `words` excludes the program name.
-std::optional<Words> option(const Words& words, std::string_view name, std::size_t count);
-
-// A word read as a double the way strtod reads it in the "C" locale, whatever the process's locale:
-// none when it is empty, starts with white space, is not consumed whole, or overflows or underflows
-// to zero.
-std::optional<double> numberWord(std::string_view word);
-
-// The two numbers after `name`, or `fallback` unless both of its first two words are numbers.
-std::vector<double> numbers(const Words& words, std::string_view name, const std::vector<double>& fallback);
 
 // A display number word: an optional sign and decimal digits, at most 4294967295, "-" only before
 // a value of zero.

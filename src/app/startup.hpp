@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "app/options.hpp"
-#include "platform/platform.hpp"
+#include "core/words.hpp"
+#include "platform/window_system.hpp"
 
 namespace pp {
 

@@ -3,10 +3,10 @@
 
 #include <string>
 
-#include "app/geometry.hpp"
+#include "core/geometry.hpp"
+#include "core/patch_view.hpp"
+#include "core/values.hpp"
 #include "input/input_outcome.hpp"
-#include "platform/platform.hpp"
-#include "render/patch_view.hpp"
 
 namespace pp {
 

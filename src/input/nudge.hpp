@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "app/geometry.hpp"
-#include "render/patch_view.hpp"
+#include "core/geometry.hpp"
+#include "core/patch_view.hpp"
 
 namespace pp {
 

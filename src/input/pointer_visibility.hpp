@@ -1,7 +1,7 @@
 // The pointer's visibility, kept balanced: at most one hide is ever outstanding and one show undoes it.
 #pragma once
 
-#include "platform/platform.hpp"
+#include "platform/window_system.hpp"
 
 namespace pp {
 

@@ -14,8 +14,8 @@
 #include "network/frame_splitter.hpp"
 #include "network/patch_message.hpp"
 #include "network/suite_socket.hpp"
-#include "protocol/road_thread.hpp"
-#include "protocol/seconds_text.hpp"
+#include "presenter/road_thread.hpp"
+#include "presenter/seconds_text.hpp"
 
 namespace pp {
 namespace {

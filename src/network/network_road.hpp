@@ -6,9 +6,9 @@
 
 #include "network/suite_address.hpp"
 #include "network/suite_socket.hpp"
-#include "platform/platform.hpp"
-#include "protocol/presenter.hpp"
-#include "protocol/process_hooks.hpp"
+#include "platform/window_system.hpp"
+#include "presenter/presenter.hpp"
+#include "presenter/process_hooks.hpp"
 
 namespace pp {
 

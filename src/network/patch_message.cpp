@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/options.hpp"
+#include "core/words.hpp"
 
 namespace pp {
 namespace {

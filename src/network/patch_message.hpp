@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-#include "protocol/picture.hpp"
+#include "core/picture.hpp"
 
 namespace pp {
 

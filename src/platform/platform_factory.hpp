@@ -4,7 +4,8 @@
 #include <memory>
 #include <optional>
 
-#include "platform/platform.hpp"
+#include "platform/colour_management.hpp"
+#include "platform/window_system.hpp"
 
 namespace pp {
 

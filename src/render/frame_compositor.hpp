@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/platform.hpp"
+#include "core/values.hpp"
 #include "render/coverage_painter.hpp"
 #include "render/dither_tile.hpp"
 #include "render/sample_levels.hpp"

@@ -43,17 +43,44 @@ struct FrameKey {
     bool operator==(const FrameKey&) const = default;
 };
 
-// A shape's mask, drawn again only when what it depends on changes, and the fill it is drawn with.
-template <std::size_t N>
+// What each shape's mask depends on, in device pixels (y down).
+struct HintShape {
+    double scale = 0, frameWidth = 0, frameHeight = 0;
+    bool operator==(const HintShape&) const = default;
+};
+struct PatchOutline {
+    PatchShape shape = PatchShape::ellipse;
+    double left = 0, top = 0, width = 0, height = 0;
+    bool operator==(const PatchOutline&) const = default;
+};
+struct MarkShape {
+    bool shown = false;
+    double centreX = 0, centreY = 0, arm = 0, dot = 0, ring = 0, lineWidth = 0;
+    bool operator==(const MarkShape&) const = default;
+};
+
+// The patch's fill: the tile or a flat level, and the colour.
+struct PatchFill {
+    bool dither = false;
+    std::array<double, 3> rgb{};
+    // Compared bit for bit: a NaN level must not read as a change in every frame, nor hide one.
+    bool operator==(const PatchFill& other) const
+    {
+        return dither == other.dither && std::memcmp(rgb.data(), other.rgb.data(), sizeof rgb) == 0;
+    }
+};
+
+// A shape's mask, drawn again only when what it depends on changes.
+template <typename Shape>
 struct ShapeLayer {
-    std::array<double, N> shape{};  // what the mask depends on
+    Shape shape{};    // what the mask depends on
     bool drawn = false;
     CoverageMask mask;
-    PixelRect box;                  // the mask's rectangle as the last frame drew it
+    PixelRect box;    // the mask's rectangle as the last frame drew it
 
-    // Draws the mask again with `draw` when `shape` differs from the one it was drawn for; true then.
+    // Draws the mask again with `draw` when `now` differs from the shape it was drawn for; true then.
     template <typename Draw>
-    bool update(const std::array<double, N>& now, Draw&& draw)
+    bool update(const Shape& now, Draw&& draw)
     {
         if (drawn && now == shape) return false;
         draw(mask);
@@ -72,41 +99,41 @@ PixelRect boxOf(const CoverageMask& mask)
 
 // What persists between frames: the fonts, the masks and what they were drawn for, the compositor's
 // rows, and the areas the last frames changed.
-struct FrameRenderer::Surfaces {
+struct FrameRenderer::State {
     int bits = 8;
     CoveragePainter painter;
     FrameCompositor compositor;
     CaptionCache captions;
     std::uint64_t captionVersion = 0;
     PixelRect captionBox;
-    ShapeLayer<3> hint;    // scale, frame width, frame height
-    ShapeLayer<5> patch;   // shape, left, top, width, height in device pixels
-    ShapeLayer<7> mark;    // shown, centre, arm, dot, ring, line width in device pixels
-    std::array<double, 4> patchFill{};  // dither, rgb
+    ShapeLayer<HintShape> hint;
+    ShapeLayer<PatchOutline> patch;
+    ShapeLayer<MarkShape> mark;
+    PatchFill patchFill;
     std::optional<FrameKey> frame;      // what the last frame was drawn for
     std::deque<std::vector<PixelRect>> history;  // what each of the last frames changed, newest first
     PixelRegion changed, drawn;
 };
 
-FrameRenderer::FrameRenderer() : surfaces_(std::make_unique<Surfaces>()) {}
+FrameRenderer::FrameRenderer() : state_(std::make_unique<State>()) {}
 
 FrameRenderer::~FrameRenderer() = default;
 
 void FrameRenderer::setSurfaceBits(int bits)
 {
-    surfaces_->bits = bits == 16 ? 16 : 8;
+    state_->bits = bits == 16 ? 16 : 8;
 }
 
 int FrameRenderer::surfaceBits() const
 {
-    return surfaces_->bits;
+    return state_->bits;
 }
 
 // Draws surround, hint, caption, patch and mark, in that order. View points (y up) become frame pixels
 // (y down) here: sizes, text and line widths are in points, `scale` device pixels each.
 std::span<const PixelRect> FrameRenderer::render(const PatchView& view, const FrameBuffer& target)
 {
-    Surfaces& s = *surfaces_;
+    State& s = *state_;
     const int w = target.width, h = target.height;
     const double k = target.scale > 0 && std::isfinite(target.scale) ? target.scale : 1;
     auto frameY = [h, k](double viewY) { return h - viewY * k; };
@@ -141,7 +168,7 @@ std::span<const PixelRect> FrameRenderer::render(const PatchView& view, const Fr
     const bool rectangle = view.shape == PatchShape::rectangle;
     const PixelRect patchBefore = s.patch.box;
     const bool patchMoved =
-        s.patch.update({rectangle ? 1.0 : 0.0, p.x * k, frameY(p.y + p.height), p.width * k, p.height * k},
+        s.patch.update({view.shape, p.x * k, frameY(p.y + p.height), p.width * k, p.height * k},
                        [&](CoverageMask& m) {
                            if (rectangle) {
                                s.painter.rectangle(m, p.x * k, frameY(p.y + p.height), (p.x + p.width) * k,
@@ -151,19 +178,17 @@ std::span<const PixelRect> FrameRenderer::render(const PatchView& view, const Fr
                            }
                        });
     s.patch.box = boxOf(s.patch.mask);
-    const bool dither = view.mode == "dither";
-    const std::array<double, 4> fill{dither ? 1.0 : 0.0, view.rgb[0], view.rgb[1], view.rgb[2]};
-    // Compared bit for bit: a NaN level must not read as a change in every frame, nor hide one.
-    if (patchMoved || std::memcmp(fill.data(), s.patchFill.data(), sizeof fill) != 0) {
+    const bool dither = view.mode == Mode::dither;
+    const PatchFill fill{dither, view.rgb};
+    if (patchMoved || !(fill == s.patchFill)) {
         changedLayer(patchBefore, s.patch.box);
         s.patchFill = fill;
     }
 
     const PixelRect markBefore = s.mark.box;
-    const std::array<double, 7> markShape =
-        view.mark ? std::array<double, 7>{1, cx * k, frameY(cy), arm * k, MARK_DOT_MM * view.ppmm * k, ring * k,
-                                          MARK_LINE_WIDTH * k}
-                  : std::array<double, 7>{};
+    const MarkShape markShape =
+        view.mark ? MarkShape{true, cx * k, frameY(cy), arm * k, MARK_DOT_MM * view.ppmm * k, ring * k, MARK_LINE_WIDTH * k}
+                  : MarkShape{};
     if (s.mark.update(markShape, [&](CoverageMask& m) {
             if (view.mark) {
                 s.painter.mark(m, cx * k, frameY(cy), arm * k, MARK_DOT_MM * view.ppmm * k, ring * k,

@@ -5,12 +5,12 @@
 #include <memory>
 #include <span>
 
-#include "platform/platform.hpp"
-#include "render/patch_view.hpp"
+#include "core/patch_view.hpp"
+#include "core/values.hpp"
 
 namespace pp {
 
-// Main thread only. Holds the drawing surfaces between frames and what the last frames changed: a frame
+// Main thread only. Holds the masks and fonts between frames and what the last frames changed: a frame
 // is drawn over the one its buffer already holds, only where the two differ.
 class FrameRenderer {
 public:
@@ -36,8 +36,8 @@ public:
     static constexpr std::size_t HISTORY = 4;
 
 private:
-    struct Surfaces;
-    std::unique_ptr<Surfaces> surfaces_;
+    struct State;
+    std::unique_ptr<State> state_;
 };
 
 }  // namespace pp

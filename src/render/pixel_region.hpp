@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "platform/platform.hpp"
+#include "core/values.hpp"
 
 namespace pp {
 

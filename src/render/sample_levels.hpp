@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/platform.hpp"
+#include "core/values.hpp"
 
 namespace pp {
 

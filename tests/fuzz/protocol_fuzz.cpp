@@ -10,12 +10,12 @@
 #include <string>
 #include <string_view>
 
-#include "display/json_text.hpp"
-#include "protocol/command_split.hpp"
-#include "protocol/line_reader.hpp"
-#include "protocol/number_list.hpp"
-#include "protocol/utf8_repair.hpp"
+#include "commands/command_split.hpp"
+#include "commands/line_reader.hpp"
+#include "commands/number_list.hpp"
+#include "commands/utf8_repair.hpp"
 #include "render/caption_cache.hpp"
+#include "reports/json_text.hpp"
 
 namespace {
 

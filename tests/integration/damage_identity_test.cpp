@@ -6,10 +6,10 @@
 #include <random>
 #include <string>
 
-#include "app/geometry.hpp"
-#include "protocol/presenter.hpp"
-#include "render/frame_renderer.hpp"
+#include "core/geometry.hpp"
+#include "presenter/presenter.hpp"
 #include "random_changes.hpp"
+#include "render/frame_renderer.hpp"
 #include "x11_window_harness.hpp"
 #include "x_server.hpp"
 
@@ -36,10 +36,10 @@ TEST_P(DamageIdentityTest, EveryAnsweredFrameIsTheFullRedraw)
             PatchView view(1);
             int bits = 8;
             loop.runOnMain([&] {
-                static const char* const MODES[] = {"flat", "dither", "deep"};
+                static const Mode MODES[] = {Mode::flat, Mode::dither, Mode::deep};
                 randomChange(presenter, random, step, MODES);
                 view = presenter.view();
-                bits = view.mode == "deep" ? 16 : 8;
+                bits = view.mode == Mode::deep ? 16 : 8;
             });
             const RootImage shown = readRoot(server->display(), 0, 0, W, H);
             FrameRenderer fresh;

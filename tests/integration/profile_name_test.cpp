@@ -7,10 +7,10 @@
 
 #include "child_process.hpp"
 #include "colour_test_profiles.hpp"
-#include "display/profile_name.hpp"
 #include "platform/colord/colord_colour_management.hpp"
 #include "platform/x11/x11_displays.hpp"
 #include "private_colord.hpp"
+#include "reports/profile_name.hpp"
 #include "x_server.hpp"
 
 namespace pp::test {

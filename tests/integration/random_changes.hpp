@@ -5,14 +5,14 @@
 #include <span>
 #include <string>
 
-#include "protocol/presenter.hpp"
+#include "presenter/presenter.hpp"
 
 namespace pp::test {
 
 // One change to `presenter`'s picture: a colour, a move (fractions past 0 and 1 clamp, so the patch
 // reaches across edges and into corners), the mark on or off, a caption or none, one of `modes`; now and
 // then a new surround as well. Main thread, as the presenter's work is.
-inline void randomChange(Presenter& presenter, std::mt19937& random, int step, std::span<const char* const> modes)
+inline void randomChange(Presenter& presenter, std::mt19937& random, int step, std::span<const Mode> modes)
 {
     auto level = [&] { return double(random() % 1021) / 4; };
     switch (random() % 7) {

@@ -9,10 +9,10 @@
 #include <string>
 #include <thread>
 
-#include "app/geometry.hpp"
 #include "compositor.hpp"
+#include "core/geometry.hpp"
 #include "platform/wayland/wayland_window_system.hpp"
-#include "protocol/presenter.hpp"
+#include "presenter/presenter.hpp"
 #include "random_changes.hpp"
 #include "render/frame_renderer.hpp"
 
@@ -51,7 +51,7 @@ TEST_P(WaylandDamage, EveryAnsweredFrameIsTheFullRedraw)
             PatchView view(1);
             loop.runOnMain([&] {
                 // 8-bit buffers only: a screenshot holds 8 bits per sample.
-                static const char* const MODES[] = {"flat", "dither"};
+                static const Mode MODES[] = {Mode::flat, Mode::dither};
                 randomChange(presenter, random, step, MODES);
                 view = presenter.view();
             });

@@ -3,7 +3,7 @@
 
 #include <map>
 
-#include "platform/platform.hpp"
+#include "platform/colour_management.hpp"
 
 namespace pp::headless {
 

@@ -3,7 +3,7 @@
 
 #include <map>
 
-#include "platform/platform.hpp"
+#include "platform/window_system.hpp"
 
 namespace pp::headless {
 

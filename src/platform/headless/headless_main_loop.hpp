@@ -10,7 +10,7 @@
 #include <variant>
 
 #include "platform/headless/headless_window.hpp"
-#include "platform/platform.hpp"
+#include "platform/window_system.hpp"
 
 namespace pp::headless {
 

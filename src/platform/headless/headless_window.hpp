@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/buffer_ages.hpp"
-#include "platform/platform.hpp"
+#include "platform/window_system.hpp"
 
 namespace pp::headless {
 

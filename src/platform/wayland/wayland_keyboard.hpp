@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "platform/platform.hpp"
+#include "core/values.hpp"
 
 struct wl_keyboard;
 struct xkb_context;

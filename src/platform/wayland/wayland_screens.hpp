@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/platform.hpp"
+#include "core/screen.hpp"
 
 namespace pp::wayland {
 

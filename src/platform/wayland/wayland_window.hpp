@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "platform/buffer_ages.hpp"
-#include "platform/platform.hpp"
 #include "platform/wayland/wayland_connection.hpp"
 #include "platform/wayland/wayland_keyboard.hpp"
 #include "platform/wayland/wayland_main_loop.hpp"
+#include "platform/window_system.hpp"
 
 struct wl_surface;
 struct wl_buffer;

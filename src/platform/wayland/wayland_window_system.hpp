@@ -3,9 +3,9 @@
 
 #include <memory>
 
-#include "platform/platform.hpp"
 #include "platform/wayland/wayland_connection.hpp"
 #include "platform/wayland/wayland_main_loop.hpp"
+#include "platform/window_system.hpp"
 
 namespace pp::wayland {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/platform.hpp"
+#include "core/values.hpp"
 
 namespace pp::x11 {
 

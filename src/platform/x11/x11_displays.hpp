@@ -5,7 +5,7 @@
 
 #include <optional>
 
-#include "platform/platform.hpp"
+#include "platform/window_system.hpp"
 
 namespace pp::x11 {
 

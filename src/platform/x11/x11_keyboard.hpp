@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/platform.hpp"
+#include "core/values.hpp"
 
 struct xkb_context;
 struct xkb_keymap;

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/hand_over.hpp"
-#include "platform/platform.hpp"
+#include "platform/window_system.hpp"
 
 namespace pp::x11 {
 

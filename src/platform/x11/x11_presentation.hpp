@@ -7,7 +7,7 @@
 #include <memory>
 #include <span>
 
-#include "platform/platform.hpp"
+#include "core/values.hpp"
 
 namespace pp::x11 {
 

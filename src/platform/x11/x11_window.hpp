@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/platform.hpp"
+#include "platform/window_system.hpp"
 #include "platform/x11/x11_compositing.hpp"
 #include "platform/x11/x11_keyboard.hpp"
 #include "platform/x11/x11_main_loop.hpp"

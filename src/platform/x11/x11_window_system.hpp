@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "platform/platform.hpp"
+#include "platform/window_system.hpp"
 #include "platform/x11/x11_displays.hpp"
 #include "platform/x11/x11_main_loop.hpp"
 #include "platform/x11/x11_presentation.hpp"

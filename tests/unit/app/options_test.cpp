@@ -1,4 +1,5 @@
 #include "app/options.hpp"
+#include "core/words.hpp"
 
 #include <gtest/gtest.h>
 

@@ -195,7 +195,7 @@ TEST(NetworkRoad, GreetsRetriesAndShowsEachGoodMessageAnsweringBadOnesWithTheCon
     EXPECT_EQ(stage.written[2].corner, xrgb(10, 20, 30));
     EXPECT_EQ(stage.written[5].inside, xrgb(9, 8, 7));  // the bad messages in between showed nothing
     EXPECT_EQ(stage.written[5].corner, xrgb(1, 1, 1));
-    EXPECT_EQ(stage.presenter.view().mode, "dither");
+    EXPECT_EQ(stage.presenter.view().mode, Mode::dither);
     EXPECT_FALSE(stage.presenter.view().mark);
 }
 
@@ -311,7 +311,7 @@ TEST(NetworkRoad, OnATenBitScreenTenBitValuesAreShownExactlyInDeepMode)
     stage.connections = {frame(formB(1023, 512, 1, 3, 1000, 0, 10, BOX))};
     stage.run();
     ASSERT_EQ(stage.lines().at(2), "painted 12.5");
-    EXPECT_EQ(stage.presenter.view().mode, "deep");
+    EXPECT_EQ(stage.presenter.view().mode, Mode::deep);
     EXPECT_EQ(stage.written[2].inside, 1023u << 20 | 512u << 10 | 1u);
     EXPECT_EQ(stage.written[2].corner, 3u << 20 | 1000u << 10 | 0u);
 }

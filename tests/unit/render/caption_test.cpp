@@ -184,7 +184,7 @@ TEST(FrameRenderer, PatchEdgePixelsTakeLevelsBetweenPatchAndSurround)
     PatchView view(2.0);
     view.patch = {50.25, 40.5, 120.5, 90.25};
     view.rgb = {255, 255, 255};
-    view.mode = "flat";
+    view.mode = Mode::flat;
     std::vector<std::uint32_t> pixels(300 * 200, 0);
     FrameRenderer renderer;
     renderer.render(view, FrameBuffer{pixels.data(), 300, 200, 300, PixelFormat::xrgb8888});

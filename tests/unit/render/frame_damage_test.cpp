@@ -168,9 +168,9 @@ int change(PatchView& view, std::mt19937& random, int width, int height, int bit
         view.caption = CAPTIONS[random() % CAPTIONS.size()];
         break;
     case 7: {
-        static const std::array<const char*, 3> MODES{"flat", "dither", "deep"};
+        static const std::array<Mode, 3> MODES{Mode::flat, Mode::dither, Mode::deep};
         view.mode = MODES[random() % 3];
-        bits = view.mode == "deep" ? 16 : 8;
+        bits = view.mode == Mode::deep ? 16 : 8;
         break;
     }
     case 8:

@@ -54,7 +54,7 @@ PatchView viewOf(Rect patch, std::array<double, 3> rgb = {0, 0, 0}, const char* 
     PatchView view(2.0);
     view.patch = patch;
     view.rgb = rgb;
-    view.mode = mode;
+    view.mode = *modeWord(mode);
     return view;
 }
 

@@ -1,0 +1,4 @@
+// The bottom floor, including only itself.
+#pragma once
+
+#include "core/values.hpp"
