@@ -6,6 +6,7 @@ PointerVisibility::PointerVisibility(Window& window, bool hidden) : window_(wind
 
 void PointerVisibility::showCursor(bool show)
 {
+    PP_OWN_THREAD_ONLY(thread_);
     if (show && cursorHidden_) {
         window_.setPointerVisible(true);
         cursorHidden_ = false;

@@ -1,6 +1,7 @@
 // The pointer's visibility, kept balanced: at most one hide is ever outstanding and one show undoes it.
 #pragma once
 
+#include "core/thread_rules.hpp"
 #include "platform/window_system.hpp"
 
 namespace pp {
@@ -19,6 +20,7 @@ public:
 private:
     Window& window_;
     bool cursorHidden_;
+    OwnThread thread_;  // the main thread, checked in debug builds
 };
 
 }  // namespace pp

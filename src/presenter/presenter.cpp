@@ -69,6 +69,7 @@ void Presenter::carryOut(const InputOutcome& outcome)
 
 void Presenter::openEventLines()
 {
+    PP_OWN_THREAD_ONLY(thread_);
     eventLinesOpen_ = true;
     for (const auto& line : heldLines_) hooks_.write(line);
     heldLines_.clear();
@@ -76,21 +77,25 @@ void Presenter::openEventLines()
 
 void Presenter::pointer(const PointerEvent& event)
 {
+    PP_OWN_THREAD_ONLY(thread_);
     carryOut(pointerAction(view_, event, geometry_));
 }
 
 void Presenter::key(const KeyEvent& event)
 {
+    PP_OWN_THREAD_ONLY(thread_);
     carryOut(keyAction(view_, event, geometry_));
 }
 
 void Presenter::paint()
 {
+    PP_OWN_THREAD_ONLY(thread_);
     redraw();
 }
 
 void Presenter::redraw()
 {
+    PP_OWN_THREAD_ONLY(thread_);
     const FrameBuffer target = window_.frame();
     window_.present(renderer_.render(view_, target));
 }
@@ -156,6 +161,7 @@ void Presenter::useMode(Mode mode)
 
 std::string Presenter::report()
 {
+    PP_OWN_THREAD_ONLY(thread_);
     const DisplayReading reading = displays_.displayReading(screen_.number, GAMMA_TABLE_CAPACITY);
     return info(screen_, geometry_, view_, reading,
                 profileName_ ? profileName_(reading) : std::string());

@@ -10,6 +10,7 @@
 #include "core/geometry.hpp"
 #include "core/patch_view.hpp"
 #include "core/picture.hpp"
+#include "core/thread_rules.hpp"
 #include "input/input_outcome.hpp"
 #include "input/pointer_visibility.hpp"
 #include "platform/window_system.hpp"
@@ -84,6 +85,7 @@ private:
     FrameRenderer renderer_;
     PointerVisibility pointer_;
     bool eventLinesOpen_ = false;
+    OwnThread thread_;  // the main thread, checked in debug builds
     std::vector<std::string> heldLines_;
 };
 

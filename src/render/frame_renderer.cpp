@@ -121,6 +121,7 @@ FrameRenderer::~FrameRenderer() = default;
 
 void FrameRenderer::setSurfaceBits(int bits)
 {
+    PP_OWN_THREAD_ONLY(thread_);
     state_->bits = bits == 16 ? 16 : 8;
 }
 
@@ -133,6 +134,7 @@ int FrameRenderer::surfaceBits() const
 // (y down) here: sizes, text and line widths are in points, `scale` device pixels each.
 std::span<const PixelRect> FrameRenderer::render(const PatchView& view, const FrameBuffer& target)
 {
+    PP_OWN_THREAD_ONLY(thread_);
     State& s = *state_;
     const int w = target.width, h = target.height;
     const double k = target.scale > 0 && std::isfinite(target.scale) ? target.scale : 1;

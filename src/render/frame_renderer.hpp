@@ -6,6 +6,7 @@
 #include <span>
 
 #include "core/patch_view.hpp"
+#include "core/thread_rules.hpp"
 #include "core/values.hpp"
 
 namespace pp {
@@ -38,6 +39,7 @@ public:
 private:
     struct State;
     std::unique_ptr<State> state_;
+    OwnThread thread_;  // the main thread, checked in debug builds
 };
 
 }  // namespace pp

@@ -267,6 +267,7 @@ ColordColourManagement::~ColordColourManagement() = default;
 
 std::optional<std::string> ColordColourManagement::displayUUID(const Screen& screen)
 {
+    PP_ONE_AT_A_TIME(oneAtATime_);
     if (screen.outputName.empty()) return std::nullopt;
     CallDeadline deadline(QUERY_LIMIT);
     CdClient* client = state_->connectedClient(deadline);
@@ -286,6 +287,7 @@ std::optional<std::string> ColordColourManagement::displayUUID(const Screen& scr
 
 std::optional<RecordValue> ColordColourManagement::deviceRecord(const std::string& deviceId)
 {
+    PP_ONE_AT_A_TIME(oneAtATime_);
     CallDeadline deadline(QUERY_LIMIT);
     Ref<CdDevice> device = state_->device(deviceId, deadline);
     if (!device) return std::nullopt;
@@ -323,6 +325,7 @@ std::optional<RecordValue> ColordColourManagement::deviceRecord(const std::strin
 
 bool ColordColourManagement::setCustomProfile(const std::string& deviceId, const std::optional<std::string>& path)
 {
+    PP_ONE_AT_A_TIME(oneAtATime_);
     CallDeadline deadline(ASSIGN_LIMIT);
     Ref<CdDevice> device = state_->device(deviceId, deadline);
     if (!device) return false;
@@ -332,6 +335,7 @@ bool ColordColourManagement::setCustomProfile(const std::string& deviceId, const
 
 std::string ColordColourManagement::defaultProfileTitle(const std::string& deviceId)
 {
+    PP_ONE_AT_A_TIME(oneAtATime_);
     CallDeadline deadline(QUERY_LIMIT);
     Ref<CdDevice> device = state_->device(deviceId, deadline);
     if (!device) return "";

@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "core/thread_rules.hpp"
 #include "platform/colour_management.hpp"
 
 namespace pp::colord {
@@ -34,6 +35,7 @@ public:
 private:
     struct State;
     std::unique_ptr<State> state_;
+    OneAtATime oneAtATime_;  // checked in debug builds
 };
 
 // The colour management of the running system: colord on the system bus. Never null; without a bus

@@ -1,4 +1,5 @@
-// In-memory screens for tests: whatever a test configures is what the queries answer.
+// In-memory screens: whatever a test configures is what the queries answer. The binary uses them, with
+// no screen at all, where no window system can be reached.
 #pragma once
 
 #include <map>
