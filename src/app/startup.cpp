@@ -9,7 +9,7 @@ ScreenChoice chooseScreen(Displays& displays, std::optional<std::uint32_t> wante
 {
     if (!wanted) {
         if (auto main = displays.mainScreen()) return {std::move(main), {}};
-        return {std::nullopt, "error no screen main"};
+        return {std::nullopt, NO_MAIN_SCREEN_LINE};
     }
     for (auto& screen : displays.screens()) {
         if (screen.number == *wanted) return {std::move(screen), {}};

@@ -136,6 +136,9 @@ inline std::string noScreenLine(std::uint32_t number)
     return "error no screen " + std::to_string(number);
 }
 
+// The line for a window system without a main screen (no screen at all).
+inline constexpr const char* NO_MAIN_SCREEN_LINE = "error no screen main";
+
 // The window system: its screens, the window and the main loop.
 class WindowSystem : public virtual Displays {
 public:

@@ -39,7 +39,7 @@ JsonObject displayList(Displays& displays)
 
 RoadOutcome listDisplaysRoad(Displays& displays)
 {
-    if (!displays.mainScreen()) return {"error no screen main", 1};
+    if (!displays.mainScreen()) return {NO_MAIN_SCREEN_LINE, 1};
     return {jsonText(displayList(displays), JsonNull::written), 0};
 }
 
