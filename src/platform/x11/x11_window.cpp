@@ -174,7 +174,7 @@ void X11Window::present(std::span<const PixelRect> changed)
         loop_.endWith(MainLoop::DISPLAY_CONNECTION_LOST);
         return true;
     };
-    if (loop_.ending()) return;
+    if (loop_.ended()) return;
     // What the server has sent so far says whether the window may have been moved, covered or
     // unmapped; only then (or under a compositing manager, whose redirection no event tells) is the
     // server asked where it is, so that no round trip stands between the command and the frame.
