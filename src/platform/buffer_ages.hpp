@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -37,6 +38,39 @@ public:
 
     // The buffers' contents are gone (freed, resized, recreated).
     void forget() { held_.clear(); }
+
+    // One of a window's buffers as it stands when the next frame is to be drawn.
+    struct Buffer {
+        const void* pixels = nullptr;
+        bool free = false;  // the window system has released it: it may be drawn into
+    };
+
+    // Of `buffers`, the index of the one to draw the next frame into: the free one holding the newest
+    // frame, which leaves the least to bring up to date, else the first free one; -1 when none is free.
+    int drawInto(std::span<const Buffer> buffers) const
+    {
+        int chosen = -1;
+        int chosenAge = 0;
+        for (std::size_t i = 0; i < buffers.size(); ++i) {
+            if (!buffers[i].free) continue;
+            const int a = age(buffers[i].pixels);
+            if (chosen < 0 || (a > 0 && (chosenAge == 0 || a < chosenAge))) {
+                chosen = int(i);
+                chosenAge = a;
+            }
+        }
+        return chosen;
+    }
+
+    // Of `buffers`, the index of a buffer other than `drawing` that holds the frame presented last
+    // (FrameBuffer::shown, what the drawing buffer is brought up to date from); -1 when none does.
+    int shownBeside(std::span<const Buffer> buffers, int drawing) const
+    {
+        for (std::size_t i = 0; i < buffers.size(); ++i) {
+            if (int(i) != drawing && age(buffers[i].pixels) == 1) return int(i);
+        }
+        return -1;
+    }
 
 private:
     static constexpr std::uint64_t AGE_LIMIT = 1000;  // older than any history a renderer keeps

@@ -7,24 +7,11 @@
 
 namespace pp::wayland {
 
-WaylandMainLoop::WaylandMainLoop(wl_display* display) : display_(display)
-{
-    handOver_.setMainThread();
-}
-
-WaylandMainLoop::~WaylandMainLoop()
-{
-    handOver_.end();
-}
-
-bool WaylandMainLoop::runOnMain(std::function<void()> work)
-{
-    return handOver_.runOnMain(std::move(work));
-}
+WaylandMainLoop::WaylandMainLoop(wl_display* display) : display_(display) {}
 
 void WaylandMainLoop::deliver(std::function<void(EventHandler&)> event)
 {
-    PP_MAIN_THREAD_ONLY(handOver_);
+    PP_MAIN_THREAD_ONLY(*this);
     heldInput_.push_back(std::move(event));
 }
 
@@ -39,61 +26,46 @@ void WaylandMainLoop::deliverHeldInput(EventHandler& handler)
 
 void WaylandMainLoop::addSource(int fd, std::function<void()> ready)
 {
-    PP_MAIN_THREAD_ONLY(handOver_);
+    PP_MAIN_THREAD_ONLY(*this);
     if (fd >= 0) sources_.push_back({fd, std::move(ready)});
 }
 
-void WaylandMainLoop::endWith(std::string reason)
+MainLoopTurns::Events WaylandMainLoop::deliverEvents(EventHandler& handler)
 {
-    PP_MAIN_THREAD_ONLY(handOver_);
-    if (handOver_.ended()) return;
-    endReason_ = std::move(reason);
-    handOver_.end();
+    if (wl_display_dispatch_pending(display_) < 0) return Events::lost;
+    deliverHeldInput(handler);
+    return Events::none;
 }
 
-void WaylandMainLoop::run(EventHandler& handler)
+bool WaylandMainLoop::wait(EventHandler&)
 {
-    handOver_.setMainThread();
-    std::vector<pollfd> fds;
-    while (!ended()) {
-        if (wl_display_dispatch_pending(display_) < 0) break;
-        deliverHeldInput(handler);
-        if (ended()) break;
-        if (needsPaint_) {
-            needsPaint_ = false;
-            handler.paint();
-            continue;
-        }
-        if (handOver_.runOne()) continue;
-
-        // Wait for the compositor, a hand-over or a source; events read meanwhile are dispatched above.
-        // Requests the socket could not take yet are sent as soon as it can.
-        if (wl_display_prepare_read(display_) != 0) continue;
-        short displayEvents = POLLIN;
-        if (wl_display_flush(display_) < 0) {
-            if (errno != EAGAIN) {
-                wl_display_cancel_read(display_);
-                break;
-            }
-            displayEvents |= POLLOUT;
-        }
-        fds.assign({{wl_display_get_fd(display_), displayEvents, 0}, {handOver_.wakeupFd(), POLLIN, 0}});
-        for (const Source& source : sources_) fds.push_back({source.fd, POLLIN, 0});
-        if (poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) {
+    // Wait for the compositor, a hand-over or a source; events read meanwhile are dispatched at the
+    // next turn. Requests the socket could not take yet are sent as soon as it can.
+    if (wl_display_prepare_read(display_) != 0) return true;
+    short displayEvents = POLLIN;
+    if (wl_display_flush(display_) < 0) {
+        if (errno != EAGAIN) {
             wl_display_cancel_read(display_);
-            break;
+            return false;
         }
-        if (fds[0].revents & (POLLIN | POLLERR | POLLHUP)) {
-            if (wl_display_read_events(display_) < 0) break;
-        } else {
-            wl_display_cancel_read(display_);
-        }
-        if (fds[1].revents & POLLIN) handOver_.drainWakeup();
-        for (std::size_t i = 2; i < fds.size(); ++i) {
-            if (fds[i].revents & POLLIN) sources_[i - 2].ready();
-        }
+        displayEvents |= POLLOUT;
     }
-    handOver_.end();
+    fds_.assign({{wl_display_get_fd(display_), displayEvents, 0}, {handOver().wakeupFd(), POLLIN, 0}});
+    for (const Source& source : sources_) fds_.push_back({source.fd, POLLIN, 0});
+    if (poll(fds_.data(), fds_.size(), -1) < 0 && errno != EINTR) {
+        wl_display_cancel_read(display_);
+        return false;
+    }
+    if (fds_[0].revents & (POLLIN | POLLERR | POLLHUP)) {
+        if (wl_display_read_events(display_) < 0) return false;
+    } else {
+        wl_display_cancel_read(display_);
+    }
+    if (fds_[1].revents & POLLIN) handOver().drainWakeup();
+    for (std::size_t i = 2; i < fds_.size(); ++i) {
+        if (fds_[i].revents & POLLIN) sources_[i - 2].ready();
+    }
+    return true;
 }
 
 }  // namespace pp::wayland

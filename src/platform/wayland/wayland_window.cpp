@@ -8,6 +8,7 @@
 #include <wayland-client.h>
 #include <wayland-cursor.h>
 
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -24,6 +25,8 @@
 #ifdef PP_COLOUR_MANAGEMENT
 #include "color-management-v1-client-protocol.h"
 #endif
+
+#include "platform/update_area.hpp"
 
 namespace pp::wayland {
 
@@ -78,6 +81,11 @@ struct WaylandWindow::Pool {
     std::size_t size = 0;
     wl_shm_pool* proxy = nullptr;
     Buffer buffers[2];
+    // The buffers as the ages see them: their pixels, and whether the compositor has released them.
+    std::array<BufferAges::Buffer, 2> agesView() const
+    {
+        return {{{buffers[0].pixels, !buffers[0].busy}, {buffers[1].pixels, !buffers[1].busy}}};
+    }
     // Make the memory present, each its half of each buffer, the first buffer first.
     std::thread populating[2];
 
@@ -525,15 +533,10 @@ FrameBuffer WaylandWindow::frame()
     // A compositor that keeps both buffers is not showing the frames: it is waited for as a frame is.
     const double until = monotonicNow() + SHOW_LIMIT;
     while (p && !drawing_ && !loop_.ended()) {
-        // Of the free buffers, the one holding the newest frame: the least is left to bring up to date.
-        for (Buffer& b : p->buffers) {
-            if (b.busy) continue;
-            const int age = ages_.age(b.pixels);
-            if (!drawing_ || (age > 0 && (ages_.age(drawing_->pixels) == 0 || age < ages_.age(drawing_->pixels)))) {
-                drawing_ = &b;
-            }
+        if (const int b = ages_.drawInto(p->agesView()); b >= 0) {
+            drawing_ = &p->buffers[b];
+            break;
         }
-        if (drawing_) break;
         const double left = until - monotonicNow();
         if (left <= 0) {
             loop_.endWith(MainLoop::WINDOW_NOT_SHOWN);
@@ -558,8 +561,8 @@ FrameBuffer WaylandWindow::frame()
     p->drawnInto = true;
     FrameBuffer frame{drawing_->pixels, width_, height_, width_, pixelFormat(p->format), scale_, padding};
     frame.age = ages_.age(drawing_->pixels);
-    for (const Buffer& b : p->buffers) {
-        if (&b != drawing_ && ages_.age(b.pixels) == 1) frame.shown = b.pixels;
+    if (const int shown = ages_.shownBeside(p->agesView(), int(drawing_ - p->buffers)); shown >= 0) {
+        frame.shown = p->buffers[shown].pixels;
     }
     return frame;
 }
@@ -638,14 +641,8 @@ void WaylandWindow::presentFrame(std::span<const PixelRect> changed)
     Buffer* buffer = std::exchange(drawing_, nullptr);
     if (!buffer || loop_.ended()) return;
     ages_.presented(buffer->pixels);
-    // Nothing changed still damages a pixel: the compositor then composes, and the wait keeps its meaning.
     // The first frame after a configure is content the compositor waits for, and goes out whole.
-    static constexpr PixelRect ONE_PIXEL{0, 0, 1, 1};
-    if (reconfigured_) {
-        commitFrame(*buffer, {});
-    } else {
-        commitFrame(*buffer, changed.empty() ? std::span<const PixelRect>(&ONE_PIXEL, 1) : changed);
-    }
+    commitFrame(*buffer, updateArea(changed, reconfigured_));
     // The frame counts as shown once presented (or taken as shown, below); the return waits besides
     // for the window to be where it belongs.
     bool shown = false;

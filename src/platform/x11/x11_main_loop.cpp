@@ -10,29 +10,15 @@ namespace pp::x11 {
 
 X11MainLoop::X11MainLoop(xcb_connection_t* connection) : connection_(connection) {}
 
-X11MainLoop::~X11MainLoop()
-{
-    handOver_.end();
-}
-
 bool X11MainLoop::runOnMain(std::function<void()> work)
 {
-    return handOver_.runOnMain([this, &work] {
+    return MainLoopTurns::runOnMain([this, &work] {
         work();
         // Work that lost the connection on the way (a present whose wait ended with the server gone)
         // has not done what it was asked for: the loop ends, and its caller is released as one whose
         // work never ran.
         if (xcb_connection_has_error(connection_)) endWith(DISPLAY_CONNECTION_LOST);
     });
-}
-
-void X11MainLoop::endWith(std::string reason)
-{
-    PP_MAIN_THREAD_ONLY(handOver_);
-    if (ending_) return;
-    ending_ = true;
-    endReason_ = std::move(reason);
-    handOver_.end();
 }
 
 std::vector<const xcb_generic_event_t*> X11MainLoop::holdQueuedEvents()
@@ -47,7 +33,7 @@ std::vector<const xcb_generic_event_t*> X11MainLoop::holdSentEvents()
 
 std::vector<const xcb_generic_event_t*> X11MainLoop::hold(xcb_generic_event_t* (*next)(xcb_connection_t*))
 {
-    PP_MAIN_THREAD_ONLY(handOver_);
+    PP_MAIN_THREAD_ONLY(*this);
     std::vector<const xcb_generic_event_t*> taken;
     while (xcb_generic_event_t* event = next(connection_)) {
         held_.emplace_back(event);
@@ -61,43 +47,38 @@ void X11MainLoop::deliver(xcb_generic_event_t* event, EventHandler& handler)
     if ((event->response_type & 0x7F) != 0 && target_) target_->handleEvent(*event, handler);
 }
 
-void X11MainLoop::run(EventHandler& handler)
+MainLoopTurns::Events X11MainLoop::deliverEvents(EventHandler& handler)
 {
-    handOver_.setMainThread();
-    pollfd fds[2] = {{xcb_get_file_descriptor(connection_), POLLIN, 0}, {handOver_.wakeupFd(), POLLIN, 0}};
-    while (!ending_) {
-        // Events held back while main-thread work looked at them come first: they are the oldest.
-        if (!held_.empty()) {
-            EventPointer event = std::move(held_.front());
-            held_.pop_front();
-            deliver(event.get(), handler);
-            continue;
-        }
-        // Everything XCB holds or can read at once, including events queued while a present waited.
-        if (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
-            deliver(event, handler);
-            std::free(event);
-            continue;
-        }
-        if (xcb_connection_has_error(connection_)) break;
-        if (needsPaint_) {
-            needsPaint_ = false;
-            handler.paint();
-            continue;
-        }
-        if (handOver_.runOne()) continue;
-        if (xcb_flush(connection_) <= 0) break;
-        // A paint or an item may have let XCB read events into its queue.
-        if (!held_.empty()) continue;
-        if (xcb_generic_event_t* event = xcb_poll_for_queued_event(connection_)) {
-            deliver(event, handler);
-            std::free(event);
-            continue;
-        }
-        if (poll(fds, 2, -1) < 0 && errno != EINTR) break;
-        if (fds[1].revents & POLLIN) handOver_.drainWakeup();
+    // Events held back while main-thread work looked at them come first: they are the oldest.
+    if (!held_.empty()) {
+        EventPointer event = std::move(held_.front());
+        held_.pop_front();
+        deliver(event.get(), handler);
+        return Events::delivered;
     }
-    handOver_.end();
+    // Everything XCB holds or can read at once, including events queued while a present waited.
+    if (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+        deliver(event, handler);
+        std::free(event);
+        return Events::delivered;
+    }
+    return xcb_connection_has_error(connection_) ? Events::lost : Events::none;
+}
+
+bool X11MainLoop::wait(EventHandler& handler)
+{
+    if (xcb_flush(connection_) <= 0) return false;
+    // A paint or an item may have let XCB read events into its queue.
+    if (!held_.empty()) return true;
+    if (xcb_generic_event_t* event = xcb_poll_for_queued_event(connection_)) {
+        deliver(event, handler);
+        std::free(event);
+        return true;
+    }
+    pollfd fds[2] = {{xcb_get_file_descriptor(connection_), POLLIN, 0}, {handOver().wakeupFd(), POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0 && errno != EINTR) return false;
+    if (fds[1].revents & POLLIN) handOver().drainWakeup();
+    return true;
 }
 
 }  // namespace pp::x11

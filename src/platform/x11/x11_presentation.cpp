@@ -9,6 +9,7 @@
 #include <xcb/shm.h>
 #include <xcb/xfixes.h>
 
+#include <array>
 #include <cstdlib>
 #include <vector>
 
@@ -210,7 +211,7 @@ public:
         frame.age = ages_.age(frame.pixels);
         frame.blank = !presented_;  // the memory is fresh, and zero, until a frame is drawn into it
         // The other buffer, when it holds the frame on the screen, brings this one up to date.
-        if (ages_.age(bufferPixels(1 - current_)) == 1) frame.shown = bufferPixels(1 - current_);
+        if (const int shown = ages_.shownBeside(agesView(), current_); shown >= 0) frame.shown = bufferPixels(shown);
         return frame;
     }
 
@@ -328,7 +329,13 @@ private:
         return 0;
     }
 
-    // The buffer to draw into: the last presented one if the server has released it, else the other,
+    // The pixmaps as the ages see them: their pixels, and whether the server has released them.
+    std::array<BufferAges::Buffer, 2> agesView() const
+    {
+        return {{{bufferPixels(0), idle_[0]}, {bufferPixels(1), idle_[1]}}};
+    }
+
+    // The buffer to draw into: of those the server has released, the one holding the newest frame,
     // waiting for the server to release one when it holds both.
     int idleBuffer()
     {
@@ -337,8 +344,7 @@ private:
             std::free(event);
         }
         for (;;) {
-            if (idle_[last_]) return last_;
-            if (idle_[1 - last_]) return 1 - last_;
+            if (const int b = ages_.drawInto(agesView()); b >= 0) return b;
             xcb_generic_event_t* event = xcb_wait_for_special_event(c_, special_);
             if (!event) return last_;  // the connection is gone; drawing goes nowhere
             take(*event);

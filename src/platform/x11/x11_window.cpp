@@ -14,6 +14,7 @@
 #include "platform/x11/x11_displays.hpp"
 #include "platform/session/screen_saver_inhibit.hpp"
 #include "platform/x11/x11_screen_blanking.hpp"
+#include "platform/update_area.hpp"
 
 namespace pp::x11 {
 
@@ -173,7 +174,7 @@ void X11Window::present(std::span<const PixelRect> changed)
         loop_.endWith(MainLoop::DISPLAY_CONNECTION_LOST);
         return true;
     };
-    if (loop_.ending()) return;
+    if (loop_.ended()) return;
     // What the server has sent so far says whether the window may have been moved, covered or
     // unmapped; only then (or under a compositing manager, whose redirection no event tells) is the
     // server asked where it is, so that no round trip stands between the command and the frame.
@@ -196,11 +197,7 @@ void X11Window::present(std::span<const PixelRect> changed)
         xcb_poly_fill_rectangle(connection_, window_, clearGc_, 1, &all);
         wholeWindow_ = false;
     }
-    // Nothing changed still presents a pixel, so that the frame's completion is waited for as always.
-    static constexpr PixelRect ONE_PIXEL{0, 0, 1, 1};
-    presentation_->present(std::exchange(wholeWindow_, false) ? std::span<const PixelRect>()
-                           : changed.empty()                  ? std::span<const PixelRect>(&ONE_PIXEL, 1)
-                                                              : changed);
+    presentation_->present(updateArea(changed, std::exchange(wholeWindow_, false)));
     if (lost()) return;
     // Events read while the frame went out tell whether the output changed before it was shown.
     if (!outputUnchangedAfter(loop_.holdQueuedEvents())) return;
