@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "child_process.hpp"
+#include "presenter_session.hpp"
 #include "x_server.hpp"
 
 namespace pp::test {
@@ -124,19 +125,8 @@ TEST(HelpAndVersionWithoutWindowSystem, NeedNoWindowSystemAtAll)
     EXPECT_EQ(list.errors, "");
 }
 
-class ListDisplays : public ::testing::Test {
+class ListDisplays : public DummyXorgSuite<TWO_DUMMY_OUTPUTS> {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (!haveProgram("Xorg")) return;
-        server = XServer::startXorgDummy({{1600, 1000, 400, 250}, {1280, 1024, 340, 270}}).release();
-    }
-    static void TearDownTestSuite() { delete server; }
-    void SetUp() override
-    {
-        if (!server) GTEST_SKIP() << "Xorg is not installed";
-    }
-
     // The parsed list of a --list-displays run, with its output checked to be one line and no more.
     static nlohmann::json list(const std::vector<std::string>& extra = {})
     {
@@ -155,10 +145,7 @@ protected:
         EXPECT_EQ(nulls, list.size()) << result.output;
         return list;
     }
-    static XServer* server;
 };
-
-XServer* ListDisplays::server = nullptr;
 
 TEST_F(ListDisplays, ListsBothOutputsWithEveryMemberInOrder)
 {

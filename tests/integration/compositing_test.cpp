@@ -4,7 +4,6 @@
 #include <xcb/xcb.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <thread>
 
@@ -19,12 +18,11 @@ xcb_window_t compositorOwner(const std::string& display)
 {
     OtherClient client(display);
     xcb_connection_t* c = client.connection();
-    auto* atom = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, 13, "_NET_WM_CM_S0"), nullptr);
-    if (!atom) return XCB_NONE;
-    auto* owner = xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr);
+    const xcb_atom_t atom = internAtom(c, "_NET_WM_CM_S0");
+    if (atom == XCB_ATOM_NONE) return XCB_NONE;
+    auto* owner = xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom), nullptr);
     const xcb_window_t found = owner ? owner->owner : xcb_window_t(XCB_NONE);
     std::free(owner);
-    std::free(atom);
     return found;
 }
 
@@ -32,26 +30,16 @@ xcb_window_t compositorOwner(const std::string& display)
 std::optional<std::uint32_t> property(OtherClient& client, xcb_window_t window, const char* name)
 {
     xcb_connection_t* c = client.connection();
-    auto* atom = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::uint16_t(std::strlen(name)), name), nullptr);
-    if (!atom) return std::nullopt;
-    auto* value = xcb_get_property_reply(
-        c, xcb_get_property(c, 0, window, atom->atom, XCB_GET_PROPERTY_TYPE_ANY, 0, 1), nullptr);
+    const xcb_atom_t atom = internAtom(c, name);
+    if (atom == XCB_ATOM_NONE) return std::nullopt;
+    auto* value =
+        xcb_get_property_reply(c, xcb_get_property(c, 0, window, atom, XCB_GET_PROPERTY_TYPE_ANY, 0, 1), nullptr);
     std::optional<std::uint32_t> found;
     if (value && value->format == 32 && xcb_get_property_value_length(value) == 4) {
         found = *static_cast<const std::uint32_t*>(xcb_get_property_value(value));
     }
     std::free(value);
-    std::free(atom);
     return found;
-}
-
-std::uint32_t atomNamed(OtherClient& client, const char* name)
-{
-    xcb_connection_t* c = client.connection();
-    auto* atom = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::uint16_t(std::strlen(name)), name), nullptr);
-    const std::uint32_t id = atom ? atom->atom : 0;
-    std::free(atom);
-    return id;
 }
 
 TEST(Compositing, TheWindowAsksCompositorsToLeaveItAlone)
@@ -63,7 +51,7 @@ TEST(Compositing, TheWindowAsksCompositorsToLeaveItAlone)
     const xcb_window_t window = other.presenterWindow();
     ASSERT_NE(window, xcb_window_t(XCB_NONE));
     EXPECT_EQ(property(other, window, "_NET_WM_BYPASS_COMPOSITOR"), 1u);
-    EXPECT_EQ(property(other, window, "_NET_WM_STATE"), atomNamed(other, "_NET_WM_STATE_FULLSCREEN"));
+    EXPECT_EQ(property(other, window, "_NET_WM_STATE"), internAtom(other.connection(), "_NET_WM_STATE_FULLSCREEN"));
 }
 
 // The compositing manager keeps the window redirected (no unredirection of full-screen windows), so

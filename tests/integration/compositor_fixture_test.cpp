@@ -31,25 +31,6 @@ namespace {
 const Rgb BACKGROUND{0x10, 0x20, 0x30};
 const Rgb CLIENT_COLOUR{0x01, 0xFE, 0x80};
 
-std::unique_ptr<Compositor> startCompositor(Compositor::Kind kind, int width, int height, int scale, int outputs = 1)
-{
-    if (kind == Compositor::Kind::sway) {
-        SwayOptions o;
-        o.outputs = outputs;
-        o.width = width;
-        o.height = height;
-        o.scale = scale;
-        o.background = "#102030";
-        return Compositor::startSway(o);
-    }
-    WestonOptions o;
-    o.width = width;
-    o.height = height;
-    o.scale = scale;
-    o.background = "#102030";
-    return Compositor::startWeston(o);
-}
-
 // The test client on the compositor, fullscreen on `output` (the first when empty).
 std::unique_ptr<ChildProcess> startClient(const Compositor& compositor, const std::string& output = "",
                                           const std::vector<std::string>& extra = {})
@@ -116,7 +97,7 @@ class CompositorScreenshot : public ::testing::TestWithParam<ShotCase> {};
 TEST_P(CompositorScreenshot, HoldsTheOutputsDevicePixelsWithExactColours)
 {
     const auto& p = GetParam();
-    auto compositor = startCompositor(p.kind, 640, 480, p.scale);
+    auto compositor = startOnBackground(p.kind, 640, 480, p.scale);
     const auto outputs = compositor->outputs();
     ASSERT_EQ(outputs.size(), 1u);
     EXPECT_EQ(outputs[0].pixelWidth, 640);
@@ -199,12 +180,7 @@ TEST(SwayFixture, ExtraConfigurationLinesChangeAnOutput)
 
 TEST(SwayFixture, ScreenshotOfOneOutputShowsOnlyTheClientFullscreenOnIt)
 {
-    SwayOptions o;
-    o.outputs = 2;
-    o.width = 320;
-    o.height = 200;
-    o.background = "#102030";
-    auto sway = Compositor::startSway(o);
+    auto sway = startOnBackground(Compositor::Kind::sway, 320, 200, 1, 2);
     auto client = startClient(*sway, "HEADLESS-2");
     EXPECT_TRUE(awaitColour(*sway, "HEADLESS-2", CLIENT_COLOUR).uniform(0, 0, 320, 200, CLIENT_COLOUR));
     EXPECT_TRUE(awaitColour(*sway, "HEADLESS-1", BACKGROUND).uniform(0, 0, 320, 200, BACKGROUND));
@@ -277,7 +253,7 @@ class CompositorLifetime : public ::testing::TestWithParam<Compositor::Kind> {};
 
 TEST_P(CompositorLifetime, ClientEnvironmentReachesItAndNoDisplayLeaks)
 {
-    auto compositor = startCompositor(GetParam(), 320, 200, 1);
+    auto compositor = startOnBackground(GetParam(), 320, 200, 1);
     const auto env = compositor->env();
     EXPECT_EQ(env.at("DISPLAY"), "");  // removed from the client's environment
     EXPECT_EQ(env.at("XDG_RUNTIME_DIR"), compositor->runtimeDir());
@@ -288,7 +264,7 @@ TEST_P(CompositorLifetime, ClientEnvironmentReachesItAndNoDisplayLeaks)
 
 TEST_P(CompositorLifetime, KilledCompositorLeavesItsClientsWithoutConnection)
 {
-    auto compositor = startCompositor(GetParam(), 320, 200, 1);
+    auto compositor = startOnBackground(GetParam(), 320, 200, 1);
     auto client = startClient(*compositor);
     ASSERT_FALSE(awaitLine(*client, "frame").empty());
     compositor->kill();
@@ -299,7 +275,7 @@ TEST_P(CompositorLifetime, KilledCompositorLeavesItsClientsWithoutConnection)
 
 TEST_P(CompositorLifetime, StopsEverythingItStartedAndRemovesItsFolder)
 {
-    auto compositor = startCompositor(GetParam(), 320, 200, 1);
+    auto compositor = startOnBackground(GetParam(), 320, 200, 1);
     const pid_t pid = compositor->pid();
     const std::string runtimeDir = compositor->runtimeDir();
     // Give the background helper time to start, so that it is there to be stopped.
@@ -330,7 +306,7 @@ TEST(WaylandPresenterSession, OffersTheCompositorAndAnXServerGivenWithIt)
 
 TEST(WestonFixture, NamesItsOneOutputHeadless)
 {
-    auto weston = startCompositor(Compositor::Kind::weston, 800, 600, 1);
+    auto weston = startOnBackground(Compositor::Kind::weston, 800, 600, 1);
     const auto outputs = weston->outputs();
     ASSERT_EQ(outputs.size(), 1u);
     EXPECT_EQ(outputs[0].name, "headless");

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "platform/x11/x11_displays.hpp"
+#include "presenter_session.hpp"
 #include "x_server.hpp"
 
 namespace pp::test {
@@ -36,22 +37,7 @@ TEST(DisplayQueries, XvfbHasOneScreenWithoutPhysicalSize)
     EXPECT_EQ(displays.mainScreen()->number, s.number);
 }
 
-class DummyOutputs : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        if (!haveProgram("Xorg")) return;
-        server = XServer::startXorgDummy({{1600, 1000, 400, 250}, {1280, 1024, 340, 270}}).release();
-    }
-    static void TearDownTestSuite() { delete server; }
-    void SetUp() override
-    {
-        if (!server) GTEST_SKIP() << "Xorg is not installed";
-    }
-    static XServer* server;
-};
-
-XServer* DummyOutputs::server = nullptr;
+class DummyOutputs : public DummyXorgSuite<TWO_DUMMY_OUTPUTS> {};
 
 TEST_F(DummyOutputs, EachOutputHasItsNumberFrameSizeAndName)
 {

@@ -2,12 +2,9 @@
 // for all outputs go out together, so every value must still land on its own output, in order.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <xcb/randr.h>
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <sstream>
 #include <string_view>
 
@@ -125,34 +122,6 @@ protected:
     // The red entry the server's ramp of DUMMY<i> holds at 128 of 255.
     static double expectedRed(int i) { return std::pow(128 / 255.0, 1 / redGamma(i)); }
 
-    static xcb_atom_t iccAtom()
-    {
-        const char* name = "_ICC_PROFILE";
-        auto* r = xcb_intern_atom_reply(
-            connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
-        const xcb_atom_t atom = r ? r->atom : xcb_atom_t{XCB_ATOM_NONE};
-        std::free(r);
-        return atom;
-    }
-
-    // Sets (or with no bytes deletes) an output's _ICC_PROFILE, or the root window's with output 0.
-    static void advertise(std::uint32_t output, const std::vector<std::uint8_t>& data)
-    {
-        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-        const auto size = static_cast<std::uint32_t>(data.size());
-        if (output == 0 && data.empty()) xcb_delete_property(connection, root, iccAtom());
-        if (output == 0 && !data.empty()) {
-            xcb_change_property(connection, XCB_PROP_MODE_REPLACE, root, iccAtom(), XCB_ATOM_CARDINAL, 8, size,
-                                data.data());
-        }
-        if (output != 0 && data.empty()) xcb_randr_delete_output_property(connection, output, iccAtom());
-        if (output != 0 && !data.empty()) {
-            xcb_randr_change_output_property(connection, output, iccAtom(), XCB_ATOM_CARDINAL, 8,
-                                             XCB_PROP_MODE_REPLACE, size, data.data());
-        }
-        std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
-    }
-
     static XServer* server;
     static xcb_connection_t* connection;
     static std::vector<ListedOutput>* listed;
@@ -187,8 +156,8 @@ TEST_F(ManyOutputs, TheScreensAreTheDrivenOutputsInTheServersOrderWithTheirOwnVa
 
 TEST_F(ManyOutputs, EachReadingHoldsItsOwnOutputsScreenRampAndProfile)
 {
-    advertise(idOf("DUMMY5"), bytes("profile of five"));
-    advertise(0, bytes("profile of the root"));
+    advertiseIccProfile(connection, idOf("DUMMY5"), bytes("profile of five"));
+    advertiseIccProfile(connection, 0, bytes("profile of the root"));
     const auto screens = displays->screens();
     for (int i = 0; i < OUTPUTS; ++i) {
         if (i == SWITCHED_OFF) continue;
@@ -214,8 +183,8 @@ TEST_F(ManyOutputs, EachReadingHoldsItsOwnOutputsScreenRampAndProfile)
         const std::string expected = i == 5 ? "profile of five" : i == 0 ? "profile of the root" : "";
         EXPECT_EQ(reading.advertisedProfile, bytes(expected));
     }
-    advertise(idOf("DUMMY5"), {});
-    advertise(0, {});
+    advertiseIccProfile(connection, idOf("DUMMY5"), {});
+    advertiseIccProfile(connection, 0, {});
     EXPECT_EQ(displays->displayReading(idOf("DUMMY5"), 256).advertisedProfile, bytes(""));
     EXPECT_EQ(displays->displayReading(idOf("DUMMY0"), 256).advertisedProfile, bytes(""));
 }

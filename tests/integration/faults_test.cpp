@@ -4,7 +4,6 @@
 #include <nlohmann/json.hpp>
 
 #include <signal.h>
-#include <time.h>
 
 #include <atomic>
 #include <fstream>
@@ -16,13 +15,6 @@ namespace pp::test {
 namespace {
 
 constexpr const char* LOST = "error display connection lost";
-
-double wallClock()
-{
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
-}
 
 ChildProcess startPresenter(const XServer& server, ChildStreams streams = {}, std::vector<std::string> args = {})
 {

@@ -1,5 +1,5 @@
 // A running presenter, driven as a controller drives it: under a test X server, or (see
-// wayland_presenter_session.hpp) on a test compositor.
+// wayland_presenter_session.hpp) on a test compositor; and the dummy-driver Xorg servers it runs under.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -68,6 +68,34 @@ private:
     }
 
     const XServer& server_;
+};
+
+// DUMMY0 (1600 x 1000, 400 x 250 mm), the primary, and DUMMY1 (1280 x 1024, 340 x 270 mm) right of it.
+inline const std::vector<DummyOutput> TWO_DUMMY_OUTPUTS = {{1600, 1000, 400, 250}, {1280, 1024, 340, 270}};
+// DUMMY0 (1280 x 800, 300 x 200 mm), the primary, and DUMMY1 (1600 x 1000, 400 x 250 mm) right of it, at
+// (1280, 0): for a test that chooses DUMMY1 and changes the outputs under the presenter.
+inline const std::vector<DummyOutput> CHOSEN_SECOND_OUTPUT = {{1280, 800, 300, 200}, {1600, 1000, 400, 250}};
+
+// A suite whose tests share one Xorg with the dummy driver's `OUTPUTS`, and are skipped where Xorg is not
+// installed. `Base` is ::testing::Test, or ::testing::TestWithParam<T> for a parameterised suite.
+template <const std::vector<DummyOutput>& OUTPUTS, class Base = ::testing::Test>
+class DummyXorgSuite : public Base {
+protected:
+    static void SetUpTestSuite()
+    {
+        if (haveProgram("Xorg")) server = XServer::startXorgDummy(OUTPUTS).release();
+    }
+    static void TearDownTestSuite()
+    {
+        delete server;
+        server = nullptr;
+    }
+    void SetUp() override
+    {
+        if (!server) GTEST_SKIP() << "Xorg is not installed";
+    }
+
+    static inline XServer* server = nullptr;
 };
 
 // The dither tile's value at a screen pixel: the tile is anchored at the display's bottom-left corner.

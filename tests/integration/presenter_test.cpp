@@ -146,7 +146,7 @@ TEST(Burst, TwoCommandsInOneWriteAreAnsweredInOrderEachAfterItsPicture)
 TEST(Window, CoversExactlyTheChosenOutputOfTwo)
 {
     if (!haveProgram("Xorg")) GTEST_SKIP() << "Xorg is not installed";
-    auto server = XServer::startXorgDummy({{1280, 800, 300, 200}, {1600, 1000, 400, 250}});
+    auto server = XServer::startXorgDummy(CHOSEN_SECOND_OUTPUT);
     // DUMMY1 stands right of DUMMY0: (1280, 0, 1600, 1000). Ask for it by its output id.
     const std::uint32_t number = server->outputIds().at("DUMMY1");
     PresenterSession session(*server, {"--display", std::to_string(number)});

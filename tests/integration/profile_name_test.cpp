@@ -1,9 +1,6 @@
 // The status report's "profile" text on a real X server and a private colord.
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <xcb/randr.h>
-
-#include <cstring>
 
 #include "child_process.hpp"
 #include "colour_test_profiles.hpp"
@@ -52,46 +49,10 @@ protected:
         assignWithBinary("none");
     }
 
-    static xcb_atom_t iccAtom()
-    {
-        const char* name = "_ICC_PROFILE";
-        auto* r = xcb_intern_atom_reply(
-            connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
-        const xcb_atom_t atom = r ? r->atom : xcb_atom_t{XCB_ATOM_NONE};
-        free(r);
-        return atom;
-    }
-
-    static void sync()
-    {
-        free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
-    }
-
-    // Sets (or with no bytes deletes) the output's _ICC_PROFILE property, as a colour daemon does.
-    void advertiseOnOutput(const std::vector<std::uint8_t>& bytes)
-    {
-        if (bytes.empty()) {
-            xcb_randr_delete_output_property(connection, screen.number, iccAtom());
-        } else {
-            xcb_randr_change_output_property(connection, screen.number, iccAtom(), XCB_ATOM_CARDINAL, 8,
-                                             XCB_PROP_MODE_REPLACE, static_cast<std::uint32_t>(bytes.size()),
-                                             bytes.data());
-        }
-        sync();
-    }
-
-    // Sets (or deletes) the root window's _ICC_PROFILE, the older place for the main screen's profile.
-    void advertiseOnRoot(const std::vector<std::uint8_t>& bytes)
-    {
-        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-        if (bytes.empty()) {
-            xcb_delete_property(connection, root, iccAtom());
-        } else {
-            xcb_change_property(connection, XCB_PROP_MODE_REPLACE, root, iccAtom(), XCB_ATOM_CARDINAL, 8,
-                                static_cast<std::uint32_t>(bytes.size()), bytes.data());
-        }
-        sync();
-    }
+    // The output's _ICC_PROFILE property, as a colour daemon sets it (none with no bytes).
+    void advertiseOnOutput(const std::vector<std::uint8_t>& bytes) { advertiseIccProfile(connection, screen.number, bytes); }
+    // The root window's _ICC_PROFILE, the older place for the main screen's profile.
+    void advertiseOnRoot(const std::vector<std::uint8_t>& bytes) { advertiseIccProfile(connection, 0, bytes); }
 
     void assignWithBinary(const std::string& value)
     {

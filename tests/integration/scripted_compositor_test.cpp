@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <time.h>
-
 #include <algorithm>
 #include <functional>
 #include <thread>
@@ -16,13 +14,6 @@ namespace pp::test {
 namespace {
 
 using Colour = std::array<int, 3>;
-
-double wallClock()
-{
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
 
 bool painted(const std::string& reply)
 {

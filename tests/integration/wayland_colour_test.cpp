@@ -7,17 +7,14 @@
 #include "colour_test_profiles.hpp"
 #include "compositor.hpp"
 #include "private_colord.hpp"
+#include "wayland_presenter_session.hpp"
 
 namespace pp::test {
 namespace {
 
 TEST(WaylandColourRoads, FindTheDeviceByTheOutputsConnectorName)
 {
-    SwayOptions options;
-    options.outputs = 2;
-    options.width = 640;
-    options.height = 480;
-    auto sway = Compositor::startSway(options);
+    auto sway = startSwayWithTwoOutputs();
     auto colord = PrivateColord::start();
     auto env = sway->env();
     for (const auto& [name, value] : colord->environment()) env[name] = value;

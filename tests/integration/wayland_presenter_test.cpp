@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <sys/time.h>
-
 #include <cmath>
 #include <set>
 #include <sstream>
@@ -17,13 +15,6 @@
 
 namespace pp::test {
 namespace {
-
-double wallClock()
-{
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
 
 std::string firstOutput(const Compositor& compositor)
 {

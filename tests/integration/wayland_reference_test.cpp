@@ -38,27 +38,12 @@ void PrintTo(const ReferenceCase& c, std::ostream* out)
     *out << c.name;
 }
 
-std::unique_ptr<Compositor> startCompositor(Compositor::Kind kind)
-{
-    if (kind == Compositor::Kind::sway) {
-        SwayOptions o;
-        o.width = WIDTH;
-        o.height = HEIGHT;
-        o.background = "#102030";
-        return Compositor::startSway(o);
-    }
-    WestonOptions o;
-    o.width = WIDTH;
-    o.height = HEIGHT;
-    return Compositor::startWeston(o);
-}
-
 class WaylandReference : public ::testing::TestWithParam<ReferenceCase> {};
 
 TEST_P(WaylandReference, ShowsItsLastFrameAndReportsEveryFrame)
 {
     const auto& p = GetParam();
-    auto compositor = startCompositor(p.kind);
+    auto compositor = startOnBackground(p.kind, WIDTH, HEIGHT);
     std::vector<std::string> argv = {PP_WAYLAND_REFERENCE, p.patch ? "patch" : "full", std::to_string(p.frames)};
     if (p.patch) {
         argv.push_back(std::to_string(PATCH_WIDTH));
@@ -119,7 +104,7 @@ class WaylandReferenceBox : public ::testing::TestWithParam<Compositor::Kind> {}
 TEST_P(WaylandReferenceBox, ServesBatchesAndWritesOnlyTheBox)
 {
     const bool sway = GetParam() == Compositor::Kind::sway;
-    auto compositor = startCompositor(GetParam());
+    auto compositor = startOnBackground(GetParam(), WIDTH, HEIGHT);
     constexpr int X = 40, Y = 300, W = 120, H = 60;
     std::vector<std::string> argv = {PP_WAYLAND_REFERENCE, "box", "0", std::to_string(W), std::to_string(H),
                                      std::to_string(X), std::to_string(Y), "--serve"};

@@ -104,7 +104,7 @@ class ChosenOutput : public ::testing::TestWithParam<OutputChange> {};
 TEST_P(ChosenOutput, ChangedByRandrEndsTheRunWithOneErrorLineAndNoLaterPainted)
 {
     if (!haveProgram("Xorg")) GTEST_SKIP() << "Xorg is not installed";
-    auto server = XServer::startXorgDummy({{1280, 800, 300, 200}, {1600, 1000, 400, 250}});
+    auto server = XServer::startXorgDummy(CHOSEN_SECOND_OUTPUT);
     const std::uint32_t number = server->outputIds().at("DUMMY1");
     PresenterSession session(*server, {"--display", std::to_string(number)});
     ASSERT_EQ(session.greeting().rfind("ready ", 0), 0u);
@@ -132,7 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(OtherOutput, ChangedByRandrLeavesTheRunGoing)
 {
     if (!haveProgram("Xorg")) GTEST_SKIP() << "Xorg is not installed";
-    auto server = XServer::startXorgDummy({{1280, 800, 300, 200}, {1600, 1000, 400, 250}});
+    auto server = XServer::startXorgDummy(CHOSEN_SECOND_OUTPUT);
     PresenterSession session(*server);  // the primary, DUMMY0 at (0, 0)
     ASSERT_EQ(session.greeting().rfind("ready ", 0), 0u);
     ASSERT_EQ(server->run("xrandr --output DUMMY1 --pos 1280x200"), 0);

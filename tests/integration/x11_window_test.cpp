@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "presenter_session.hpp"
 #include "x11_window_harness.hpp"
 #include "x_server.hpp"
 
@@ -176,26 +177,8 @@ TEST(PatchWindow, IsRaisedAgainWhenAnotherWindowCoversIt)
 
 // Two outputs side by side: DUMMY0 1280 x 800 at (0, 0) and DUMMY1 1600 x 1000 at (1280, 0). The
 // root is 2880 x 1000, so the area below DUMMY0 belongs to no output.
-class TwoOutputs : public ::testing::TestWithParam<std::size_t> {
-protected:
-    static void SetUpTestSuite()
-    {
-        if (!haveProgram("Xorg")) return;
-        server = XServer::startXorgDummy({{1280, 800, 0, 0}, {1600, 1000, 0, 0}}).release();
-    }
-    static void TearDownTestSuite()
-    {
-        delete server;
-        server = nullptr;
-    }
-    void SetUp() override
-    {
-        if (!server) GTEST_SKIP() << "Xorg is not installed";
-    }
-    static XServer* server;
-};
-
-XServer* TwoOutputs::server = nullptr;
+const std::vector<DummyOutput> NO_SIZE_SIDE_BY_SIDE = {{1280, 800, 0, 0}, {1600, 1000, 0, 0}};
+class TwoOutputs : public DummyXorgSuite<NO_SIZE_SIDE_BY_SIDE, ::testing::TestWithParam<std::size_t>> {};
 
 TEST_P(TwoOutputs, TheWindowCoversExactlyItsOutputAndNothingElse)
 {

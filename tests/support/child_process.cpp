@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <stdexcept>
@@ -177,6 +178,13 @@ RunResult runToEnd(const std::vector<std::string>& args, const std::map<std::str
     result.status = child.wait(timeout).value_or(-999);
     result.errors = child.errorOutput();
     return result;
+}
+
+double wallClock()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
 }  // namespace pp::test

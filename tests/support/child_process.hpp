@@ -73,4 +73,7 @@ struct RunResult {
 RunResult runToEnd(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
                    std::chrono::milliseconds timeout = 20s);
 
+// The time now in seconds since 1970, as the program's "painted T" counts it.
+double wallClock();
+
 }  // namespace pp::test

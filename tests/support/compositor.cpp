@@ -485,20 +485,40 @@ std::unique_ptr<Compositor> Compositor::startWeston(const WestonOptions& o)
     return c;
 }
 
-std::unique_ptr<Compositor> startTestCompositor(TestCompositor which, int width, int height, int scale)
+namespace {
+
+// Options of either compositor whose outputs have that mode and scale, the rest as they come.
+template <class Options>
+Options modeAndScale(int width, int height, int scale)
 {
-    if (which == TestCompositor::sway) {
-        SwayOptions options;
-        options.width = width;
-        options.height = height;
-        options.scale = scale;
-        return Compositor::startSway(options);
-    }
-    WestonOptions options;
+    Options options;
     options.width = width;
     options.height = height;
     options.scale = scale;
+    return options;
+}
+
+}  // namespace
+
+std::unique_ptr<Compositor> startTestCompositor(TestCompositor which, int width, int height, int scale)
+{
+    if (which == TestCompositor::sway) return Compositor::startSway(modeAndScale<SwayOptions>(width, height, scale));
+    auto options = modeAndScale<WestonOptions>(width, height, scale);
     options.colourManaged = which == TestCompositor::colourWeston;
+    return Compositor::startWeston(options);
+}
+
+std::unique_ptr<Compositor> startOnBackground(Compositor::Kind kind, int width, int height, int scale, int outputs)
+{
+    const std::string background = "#102030";
+    if (kind == Compositor::Kind::sway) {
+        auto options = modeAndScale<SwayOptions>(width, height, scale);
+        options.outputs = outputs;
+        options.background = background;
+        return Compositor::startSway(options);
+    }
+    auto options = modeAndScale<WestonOptions>(width, height, scale);
+    options.background = background;
     return Compositor::startWeston(options);
 }
 

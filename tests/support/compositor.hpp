@@ -160,4 +160,9 @@ private:
     bool reaped_ = false;
 };
 
+// sway (with `outputs` side by side) or Debian's weston (one output), each output of that mode and scale,
+// on the solid background 16 32 48.
+std::unique_ptr<Compositor> startOnBackground(Compositor::Kind kind, int width, int height, int scale = 1,
+                                              int outputs = 1);
+
 }  // namespace pp::test

@@ -6,9 +6,11 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <xcb/randr.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -108,6 +110,32 @@ EndSection
 bool haveProgram(const std::string& name)
 {
     return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+xcb_atom_t internAtom(xcb_connection_t* connection, const std::string& name)
+{
+    auto* reply = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.c_str()), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    std::free(reply);
+    return atom;
+}
+
+void advertiseIccProfile(xcb_connection_t* connection, std::uint32_t output, const std::vector<std::uint8_t>& bytes)
+{
+    const xcb_atom_t atom = internAtom(connection, "_ICC_PROFILE");
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    const auto size = static_cast<std::uint32_t>(bytes.size());
+    if (output == 0 && bytes.empty()) xcb_delete_property(connection, root, atom);
+    if (output == 0 && !bytes.empty()) {
+        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, root, atom, XCB_ATOM_CARDINAL, 8, size, bytes.data());
+    }
+    if (output != 0 && bytes.empty()) xcb_randr_delete_output_property(connection, output, atom);
+    if (output != 0 && !bytes.empty()) {
+        xcb_randr_change_output_property(connection, output, atom, XCB_ATOM_CARDINAL, 8, XCB_PROP_MODE_REPLACE, size,
+                                         bytes.data());
+    }
+    std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
 }
 
 XServer::XServer(pid_t pid, std::string display, std::string folder)

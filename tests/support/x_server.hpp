@@ -3,6 +3,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <xcb/xcb.h>
 
 #include <cstdint>
 #include <map>
@@ -62,5 +63,13 @@ int runShell(const std::string& command, const std::string& name, const std::str
 
 // Whether a program is on PATH.
 bool haveProgram(const std::string& name);
+
+// The atom of that name on the connection's server, made if need be; XCB_ATOM_NONE when the server does
+// not answer.
+xcb_atom_t internAtom(xcb_connection_t* connection, const std::string& name);
+
+// Sets (or with no bytes deletes) the _ICC_PROFILE property of the RandR output, or of the root window
+// with output 0, as a colour daemon does, and waits until the server has done it.
+void advertiseIccProfile(xcb_connection_t* connection, std::uint32_t output, const std::vector<std::uint8_t>& bytes);
 
 }  // namespace pp::test
