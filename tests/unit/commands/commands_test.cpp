@@ -188,15 +188,10 @@ TEST_F(CommandFixture, InfoAndTheGreetingCarryAFreshReport)
 
 TEST_F(CommandFixture, QuitAndBlankLinesWriteNothing)
 {
-    for (const char* line : {"quit", "quit later", " quit"}) {
+    for (const auto& [line, quit] : {std::pair{"quit", true}, {"quit later", true}, {" quit", true}, {"", false}, {"   ", false}}) {
         const Reply r = commands->answer(line);
-        EXPECT_TRUE(r.quit) << line;
-        EXPECT_FALSE(r.line) << line;
-    }
-    for (const char* line : {"", "   "}) {
-        const Reply r = commands->answer(line);
-        EXPECT_FALSE(r.quit);
-        EXPECT_FALSE(r.line);
+        EXPECT_EQ(r.quit, quit) << '"' << line << '"';
+        EXPECT_FALSE(r.line) << '"' << line << '"';
     }
     EXPECT_EQ(loop.handovers, 0);
 }
