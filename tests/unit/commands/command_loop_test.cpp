@@ -309,52 +309,6 @@ TEST(CommandLoopProcess, EventLinesFallOnlyBetweenWholeRepliesAndEndOfInputExits
     EXPECT_EQ(child.exitStatus(), 0);
 }
 
-TEST(LineOutputProcess, TheLastLineIsLastWhateverOtherThreadsWrite)
-{
-    for (int round = 0; round < 20; ++round) {
-        int o[2];
-        ASSERT_EQ(pipe(o), 0);
-        const pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            alarm(30);
-            dup2(o[1], 1);
-            close(o[0]);
-            close(o[1]);
-            prepareOutput();
-            // Two writers and two threads that end the run, as the reader and the main loop may.
-            for (int t = 0; t < 2; ++t) {
-                std::thread([t] {
-                    for (int i = 0;; ++i) writeLine("painted " + std::to_string(t) + "." + std::to_string(i));
-                }).detach();
-            }
-            std::thread([] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                endWithLine(DISPLAY_LOST_LINE, 1);
-            }).detach();
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            endWithLine(DISPLAY_LOST_LINE, 1);
-        }
-        close(o[1]);
-        std::string output;
-        char buffer[65536];
-        for (ssize_t n; (n = read(o[0], buffer, sizeof buffer)) > 0;) output.append(buffer, static_cast<std::size_t>(n));
-        close(o[0]);
-        int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
-        const std::string last = std::string(DISPLAY_LOST_LINE) + "\n";
-        ASSERT_TRUE(output.ends_with(last)) << output.substr(output.size() > 200 ? output.size() - 200 : 0);
-        EXPECT_EQ(output.find(DISPLAY_LOST_LINE), output.size() - last.size()) << "written twice";
-        // Every line before it is whole.
-        std::size_t start = 0;
-        for (std::size_t lf; (lf = output.find('\n', start)) != std::string::npos; start = lf + 1) {
-            const std::string line = output.substr(start, lf - start);
-            EXPECT_TRUE(line == DISPLAY_LOST_LINE || line.starts_with("painted ")) << line;
-        }
-    }
-}
-
 TEST(CommandLoopProcess, EscapeWritesClosedAndExitsZeroWhileInputIsOpen)
 {
     ChildPresenter child;
