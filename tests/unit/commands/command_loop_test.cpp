@@ -12,9 +12,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "platform/headless/headless_displays.hpp"
-#include "platform/headless/headless_main_loop.hpp"
-#include "platform/headless/headless_window.hpp"
+#include "presenter_stage.hpp"
 
 namespace pp {
 namespace {
@@ -28,20 +26,6 @@ void writeAll(int fd, const std::string& bytes)
     }
 }
 
-// A 1000 x 800 point screen of 250 x 200 mm with its window, loop and presenter.
-struct Stage {
-    Screen screen = headless::headlessScreen(3, {0, 0, 1000, 800}, {250, 200});
-    headless::HeadlessDisplays displays;
-    headless::HeadlessWindow window{screen};
-    headless::HeadlessMainLoop loop{&window};
-    Presenter presenter;
-    explicit Stage(ProcessHooks hooks = {})
-        : presenter(window, displays, screen, patchGeometry({}, screen), std::move(hooks))
-    {
-        displays.screenList = {screen};
-    }
-};
-
 // One in-process run. Every line is recorded with the frame count and a surround pixel at that moment;
 // the end hook records the status and stops the loop, as the process would stop.
 struct InProcessRun {
@@ -53,17 +37,17 @@ struct InProcessRun {
     std::mutex mutex;
     std::vector<Written> written;
     std::vector<int> ends;
-    ProcessHooks hooks{[this](std::string_view line) {
-                           std::lock_guard lock(mutex);
-                           written.push_back({std::string(line), stage.window.presentCount(), stage.window.shownPixel(999, 0)});
-                       },
-                       [this](int status) {
-                           std::lock_guard lock(mutex);
-                           ends.push_back(status);
-                           stage.loop.stop();
-                       },
-                       {}};
-    Stage stage{hooks};
+    PresenterStage stage{ProcessHooks{[this](std::string_view line) {
+                                          std::lock_guard lock(mutex);
+                                          written.push_back({std::string(line), stage.window.presentCount(),
+                                                             stage.window.shownPixel(999, 0)});
+                                      },
+                                      [this](int status) {
+                                          std::lock_guard lock(mutex);
+                                          ends.push_back(status);
+                                          stage.loop.stop();
+                                      },
+                                      {}}};
     int input[2]{-1, -1};
 
     std::size_t lineCount()
@@ -76,7 +60,7 @@ struct InProcessRun {
     {
         ASSERT_EQ(pipe(input), 0);
         CommandSet commands(stage.presenter, stage.loop, [] { return 12.5; });
-        std::jthread reader([&] { runCommandReader(input[0], commands, hooks); });
+        std::jthread reader([&] { runCommandReader(input[0], commands, stage.hooks); });
         std::jthread feeder([&] {
             writeAll(input[1], script);
             if (meanwhile) meanwhile();
@@ -178,9 +162,9 @@ TEST(CommandLoop, ALoopGoneMidRunWritesNoReplyForWorkItDidNotRun)
 struct EventLines : ::testing::Test {
     std::vector<std::string> lines;
     std::vector<int> ends;
-    Stage stage{ProcessHooks{[this](std::string_view line) { lines.emplace_back(line); },
-                             [this](int status) { ends.push_back(status); },
-                             {}}};
+    PresenterStage stage{ProcessHooks{[this](std::string_view line) { lines.emplace_back(line); },
+                                      [this](int status) { ends.push_back(status); },
+                                      {}}};
 };
 
 TEST_F(EventLines, AreHeldUntilTheGreetingIsOutThenWrittenInOrder)
@@ -220,7 +204,7 @@ struct ChildPresenter {
             dup2(o[1], 1);
             for (int fd : {i[0], i[1], o[0], o[1], c[1]}) close(fd);
             prepareOutput();
-            static Stage stage;
+            static PresenterStage stage;
             std::thread([fd = c[0]] {
                 for (char event; read(fd, &event, 1) == 1;) {
                     if (event == 'S') stage.loop.post(KeyEvent{"space", false});
