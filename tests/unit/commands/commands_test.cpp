@@ -185,7 +185,8 @@ TEST_F(CommandFixture, InfoAndTheGreetingCarryAFreshReport)
 
 TEST_F(CommandFixture, QuitAndBlankLinesWriteNothing)
 {
-    for (const auto& [line, quit] : {std::pair{"quit", true}, {"quit later", true}, {" quit", true}, {"", false}, {"   ", false}}) {
+    for (const auto& [line, quit] :
+         {std::pair{"quit", true}, {"quit later", true}, {" quit", true}, {"", false}, {"   ", false}}) {
         const Reply r = commands->answer(line);
         EXPECT_EQ(r.quit, quit) << '"' << line << '"';
         EXPECT_FALSE(r.line) << '"' << line << '"';

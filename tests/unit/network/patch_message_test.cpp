@@ -47,11 +47,14 @@ TEST(PictureFromMessage, ReadsFormAOnBlackAndFormBWithEachColourAtItsOwnDepth)
     };
     const Case cases[] = {
         {"form A: 8 bits", formA(R"(red="200" green="100" blue="50")", GEOMETRY), {200, 100, 50}, {0, 0, 0}, {0.25, 0.1, 0.5, 0.3}},
-        {"form B: 8 bits", formB(R"(red="255" green="128" blue="0" bits="8")", R"(red="10" green="20" blue="30" bits="8")", whole),
+        {"form B: 8 bits",
+         formB(R"(red="255" green="128" blue="0" bits="8")", R"(red="10" green="20" blue="30" bits="8")", whole),
          {255, 128, 0}, {10, 20, 30}, {0, 0, 1, 1}},
-        {"form B: 10 bits", formB(R"(red="1023" green="512" blue="1" bits="10")", R"(red="0" green="4" blue="1023" bits="10")", whole),
+        {"form B: 10 bits",
+         formB(R"(red="1023" green="512" blue="1" bits="10")", R"(red="0" green="4" blue="1023" bits="10")", whole),
          {255, 512 * 255.0 / 1023, 255.0 / 1023}, {0, 4 * 255.0 / 1023, 255}, {0, 0, 1, 1}},
-        {"form B: 10 and 8 bits", formB(R"(red="1023" green="0" blue="0" bits="10")", R"(red="128" green="0" blue="0" bits="8")", whole),
+        {"form B: 10 and 8 bits",
+         formB(R"(red="1023" green="0" blue="0" bits="10")", R"(red="128" green="0" blue="0" bits="8")", whole),
          {255, 0, 0}, {128, 0, 0}, {0, 0, 1, 1}},
         {"form B: 8 without bits", formB(R"(red="7" green="8" blue="9")", R"(red="1" green="2" blue="3")", whole),
          {7, 8, 9}, {1, 2, 3}, {0, 0, 1, 1}},
