@@ -9,28 +9,28 @@
 namespace pp {
 namespace {
 
-TEST(Option, TakesExactlyCountWordsAfterTheFirstOccurrence)
+TEST(Option, TakesExactlyCountWordsAsTheyStandAfterTheFirstOccurrence)
 {
-    const Words words = {"--mm", "50", "60", "--mm", "70", "80"};
-    EXPECT_EQ(option(words, "--mm", 2), (Words{"50", "60"}));
-    EXPECT_EQ(option(words, "--mm", 1), (Words{"50"}));
-    EXPECT_EQ(option(words, "--mm", 0), Words{});
-}
-
-TEST(Option, IsNothingWhenTooFewWordsFollowOrTheNameIsAbsent)
-{
-    EXPECT_FALSE(option({"--display"}, "--display", 1));
-    EXPECT_FALSE(option({"--mm", "50"}, "--mm", 2));
-    EXPECT_FALSE(option({"--mm=50", "60"}, "--mm", 1));
-    EXPECT_FALSE(option({"--m", "1"}, "--mm", 1));
-    EXPECT_FALSE(option({}, "--mm", 0));
-}
-
-TEST(Option, TakesFollowingWordsAsTheyStandEvenOptionNames)
-{
-    const Words words = {"--mm", "--pos", "0.5", "0.5"};
-    EXPECT_EQ(option(words, "--mm", 2), (Words{"--pos", "0.5"}));
-    EXPECT_EQ(option(words, "--pos", 2), (Words{"0.5", "0.5"}));
+    const Words twice = {"--mm", "50", "60", "--mm", "70", "80"}, names = {"--mm", "--pos", "0.5", "0.5"};
+    struct Case {
+        Words words;
+        const char* name;
+        std::size_t count;
+        std::optional<Words> taken;
+    };
+    const Case cases[] = {
+        {twice, "--mm", 2, Words{"50", "60"}},
+        {twice, "--mm", 1, Words{"50"}},
+        {twice, "--mm", 0, Words{}},
+        {names, "--mm", 2, Words{"--pos", "0.5"}},  // option names too
+        {names, "--pos", 2, Words{"0.5", "0.5"}},
+        {{"--display"}, "--display", 1, std::nullopt},  // too few words follow
+        {{"--mm", "50"}, "--mm", 2, std::nullopt},
+        {{"--mm=50", "60"}, "--mm", 1, std::nullopt},  // the name is absent
+        {{"--m", "1"}, "--mm", 1, std::nullopt},
+        {{}, "--mm", 0, std::nullopt},
+    };
+    for (const Case& c : cases) EXPECT_EQ(option(c.words, c.name, c.count), c.taken) << c.name << " " << c.count;
 }
 
 struct WordCase {

@@ -9,59 +9,42 @@
 namespace pp {
 namespace {
 
-headless::HeadlessDisplays twoScreens()
+TEST(ChooseScreen, TakesTheAskedNumberElseTheMainScreenAndNeverFallsBack)
 {
-    headless::HeadlessDisplays displays;
-    displays.screenList = {headless::headlessScreen(1, {0, 0, 1600, 1000}),
-                           headless::headlessScreen(2, {1600, 0, 1280, 1024})};
-    displays.primary = 2;
-    return displays;
+    headless::HeadlessDisplays withMain, withoutMain, none;
+    withMain.screenList = {headless::headlessScreen(1, {0, 0, 1600, 1000}), headless::headlessScreen(2, {1600, 0, 1280, 1024})};
+    withMain.primary = 2;
+    withoutMain.screenList = withMain.screenList;
+    struct Case {
+        headless::HeadlessDisplays* displays;
+        std::optional<std::uint32_t> wanted, chosen;
+        std::string error;
+    };
+    const Case cases[] = {
+        {&withMain, std::nullopt, 2u, ""},
+        {&withoutMain, std::nullopt, 1u, ""},
+        {&withMain, 1u, 1u, ""},
+        {&withMain, 7u, std::nullopt, "error no screen 7"},
+        {&withMain, 0u, std::nullopt, "error no screen 0"},
+        {&none, std::nullopt, std::nullopt, "error no screen main"},
+        {&none, 4294967295u, std::nullopt, "error no screen 4294967295"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.wanted ? std::to_string(*c.wanted) : "no number");
+        const ScreenChoice choice = chooseScreen(*c.displays, c.wanted);
+        EXPECT_EQ(choice.screen ? std::optional(choice.screen->number) : std::nullopt, c.chosen);
+        EXPECT_EQ(choice.error, c.error);
+    }
 }
 
-TEST(ChooseScreen, TakesTheMainScreenWithoutANumber)
+TEST(ChooseRoad, KeepsTheWordGivenToAssignOrConnect)
 {
-    auto displays = twoScreens();
-    EXPECT_EQ(chooseScreen(displays, std::nullopt).screen->number, 2u);
-    displays.primary.reset();
-    EXPECT_EQ(chooseScreen(displays, std::nullopt).screen->number, 1u);
-}
-
-TEST(ChooseScreen, TakesTheAskedNumberAndNeverFallsBack)
-{
-    auto displays = twoScreens();
-    EXPECT_EQ(chooseScreen(displays, 1u).screen->number, 1u);
-    const auto missing = chooseScreen(displays, 7u);
-    EXPECT_FALSE(missing.screen);
-    EXPECT_EQ(missing.error, "error no screen 7");
-    EXPECT_EQ(chooseScreen(displays, 0u).error, "error no screen 0");
-}
-
-TEST(ChooseScreen, ReportsNoMainScreenWithoutScreens)
-{
-    headless::HeadlessDisplays none;
-    EXPECT_EQ(chooseScreen(none, std::nullopt).error, "error no screen main");
-    EXPECT_EQ(chooseScreen(none, 4294967295u).error, "error no screen 4294967295");
-}
-
-TEST(ChooseRoad, ProfileStateWinsOverAssignAnywhere)
-{
-    EXPECT_EQ(chooseRoad({"prog", "--assign", "x.icc", "--profile-state"}).road, Road::profileState);
-    EXPECT_EQ(chooseRoad({"--profile-state"}).road, Road::profileState);  // the program name counts too
     const auto assign = chooseRoad({"prog", "--assign", "none"});
     EXPECT_EQ(assign.road, Road::assign);
     EXPECT_EQ(assign.assignValue, "none");
-    EXPECT_EQ(chooseRoad({"prog", "--mm", "1", "2", "--assign"}).road, Road::presenter);
-    EXPECT_EQ(chooseRoad({"--assign", "x"}).road, Road::presenter);  // the program name is no option
-}
-
-TEST(ChooseRoad, ConnectWithAWordIsTheNetworkRoadAfterAssign)
-{
     const auto network = chooseRoad({"prog", "--display", "3", "--connect", "127.0.0.1:5000"});
     EXPECT_EQ(network.road, Road::connect);
     EXPECT_EQ(network.connectValue, "127.0.0.1:5000");
-    EXPECT_EQ(chooseRoad({"prog", "--connect", "h", "--assign", "none"}).road, Road::assign);
-    EXPECT_EQ(chooseRoad({"prog", "--connect", "h", "--list-displays"}).road, Road::listDisplays);
-    EXPECT_EQ(chooseRoad({"prog", "--connect"}).road, Road::presenter);  // no word: no road of its own
 }
 
 struct RoadCase {
@@ -78,10 +61,7 @@ class ChooseRoadCase : public ::testing::TestWithParam<RoadCase> {};
 
 TEST_P(ChooseRoadCase, TakesTheRoadOfHighestPrecedenceFoundAnywhere)
 {
-    const auto& words = GetParam().words;
-    std::string line;
-    for (const auto& word : words) line += word + " ";
-    EXPECT_EQ(chooseRoad(words).road, GetParam().road) << line;
+    EXPECT_EQ(chooseRoad(GetParam().words).road, GetParam().road);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -96,7 +76,13 @@ INSTANTIATE_TEST_SUITE_P(
         RoadCase{{"prog", "--assign", "x.icc", "--profile-state", "--list-displays"}, Road::listDisplays},
         RoadCase{{"prog", "--list-displays", "--display", "99"}, Road::listDisplays},
         RoadCase{{"prog", "--assign", "x.icc", "--profile-state"}, Road::profileState},
+        RoadCase{{"--profile-state"}, Road::profileState},  // the program name counts too
         RoadCase{{"prog", "--assign", "x.icc"}, Road::assign},
+        RoadCase{{"prog", "--connect", "h", "--assign", "none"}, Road::assign},
+        RoadCase{{"prog", "--connect", "h", "--list-displays"}, Road::listDisplays},
+        RoadCase{{"prog", "--mm", "1", "2", "--assign"}, Road::presenter},  // --assign without its word
+        RoadCase{{"prog", "--connect"}, Road::presenter},
+        RoadCase{{"--assign", "x"}, Road::presenter},  // the program name is no option
         RoadCase{{"prog", "-help", "--HELP", "help", "--version=1", "--list-display", "-V"}, Road::presenter},
         RoadCase{{"prog"}, Road::presenter},
         RoadCase{{}, Road::presenter}));

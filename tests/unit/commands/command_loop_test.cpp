@@ -12,9 +12,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "platform/headless/headless_displays.hpp"
-#include "platform/headless/headless_main_loop.hpp"
-#include "platform/headless/headless_window.hpp"
+#include "presenter_stage.hpp"
 
 namespace pp {
 namespace {
@@ -28,20 +26,6 @@ void writeAll(int fd, const std::string& bytes)
     }
 }
 
-// A 1000 x 800 point screen of 250 x 200 mm with its window, loop and presenter.
-struct Stage {
-    Screen screen = headless::headlessScreen(3, {0, 0, 1000, 800}, {250, 200});
-    headless::HeadlessDisplays displays;
-    headless::HeadlessWindow window{screen};
-    headless::HeadlessMainLoop loop{&window};
-    Presenter presenter;
-    explicit Stage(ProcessHooks hooks = {})
-        : presenter(window, displays, screen, patchGeometry({}, screen), std::move(hooks))
-    {
-        displays.screenList = {screen};
-    }
-};
-
 // One in-process run. Every line is recorded with the frame count and a surround pixel at that moment;
 // the end hook records the status and stops the loop, as the process would stop.
 struct InProcessRun {
@@ -53,17 +37,17 @@ struct InProcessRun {
     std::mutex mutex;
     std::vector<Written> written;
     std::vector<int> ends;
-    ProcessHooks hooks{[this](std::string_view line) {
-                           std::lock_guard lock(mutex);
-                           written.push_back({std::string(line), stage.window.presentCount(), stage.window.shownPixel(999, 0)});
-                       },
-                       [this](int status) {
-                           std::lock_guard lock(mutex);
-                           ends.push_back(status);
-                           stage.loop.stop();
-                       },
-                       {}};
-    Stage stage{hooks};
+    PresenterStage stage{ProcessHooks{[this](std::string_view line) {
+                                          std::lock_guard lock(mutex);
+                                          written.push_back({std::string(line), stage.window.presentCount(),
+                                                             stage.window.shownPixel(999, 0)});
+                                      },
+                                      [this](int status) {
+                                          std::lock_guard lock(mutex);
+                                          ends.push_back(status);
+                                          stage.loop.stop();
+                                      },
+                                      {}}};
     int input[2]{-1, -1};
 
     std::size_t lineCount()
@@ -76,7 +60,7 @@ struct InProcessRun {
     {
         ASSERT_EQ(pipe(input), 0);
         CommandSet commands(stage.presenter, stage.loop, [] { return 12.5; });
-        std::jthread reader([&] { runCommandReader(input[0], commands, hooks); });
+        std::jthread reader([&] { runCommandReader(input[0], commands, stage.hooks); });
         std::jthread feeder([&] {
             writeAll(input[1], script);
             if (meanwhile) meanwhile();
@@ -178,9 +162,9 @@ TEST(CommandLoop, ALoopGoneMidRunWritesNoReplyForWorkItDidNotRun)
 struct EventLines : ::testing::Test {
     std::vector<std::string> lines;
     std::vector<int> ends;
-    Stage stage{ProcessHooks{[this](std::string_view line) { lines.emplace_back(line); },
-                             [this](int status) { ends.push_back(status); },
-                             {}}};
+    PresenterStage stage{ProcessHooks{[this](std::string_view line) { lines.emplace_back(line); },
+                                      [this](int status) { ends.push_back(status); },
+                                      {}}};
 };
 
 TEST_F(EventLines, AreHeldUntilTheGreetingIsOutThenWrittenInOrder)
@@ -220,7 +204,7 @@ struct ChildPresenter {
             dup2(o[1], 1);
             for (int fd : {i[0], i[1], o[0], o[1], c[1]}) close(fd);
             prepareOutput();
-            static Stage stage;
+            static PresenterStage stage;
             std::thread([fd = c[0]] {
                 for (char event; read(fd, &event, 1) == 1;) {
                     if (event == 'S') stage.loop.post(KeyEvent{"space", false});
@@ -307,52 +291,6 @@ TEST(CommandLoopProcess, EventLinesFallOnlyBetweenWholeRepliesAndEndOfInputExits
     EXPECT_FALSE(child.readLine());
     EXPECT_EQ(child.pending, "");
     EXPECT_EQ(child.exitStatus(), 0);
-}
-
-TEST(LineOutputProcess, TheLastLineIsLastWhateverOtherThreadsWrite)
-{
-    for (int round = 0; round < 20; ++round) {
-        int o[2];
-        ASSERT_EQ(pipe(o), 0);
-        const pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            alarm(30);
-            dup2(o[1], 1);
-            close(o[0]);
-            close(o[1]);
-            prepareOutput();
-            // Two writers and two threads that end the run, as the reader and the main loop may.
-            for (int t = 0; t < 2; ++t) {
-                std::thread([t] {
-                    for (int i = 0;; ++i) writeLine("painted " + std::to_string(t) + "." + std::to_string(i));
-                }).detach();
-            }
-            std::thread([] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                endWithLine(DISPLAY_LOST_LINE, 1);
-            }).detach();
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            endWithLine(DISPLAY_LOST_LINE, 1);
-        }
-        close(o[1]);
-        std::string output;
-        char buffer[65536];
-        for (ssize_t n; (n = read(o[0], buffer, sizeof buffer)) > 0;) output.append(buffer, static_cast<std::size_t>(n));
-        close(o[0]);
-        int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
-        const std::string last = std::string(DISPLAY_LOST_LINE) + "\n";
-        ASSERT_TRUE(output.ends_with(last)) << output.substr(output.size() > 200 ? output.size() - 200 : 0);
-        EXPECT_EQ(output.find(DISPLAY_LOST_LINE), output.size() - last.size()) << "written twice";
-        // Every line before it is whole.
-        std::size_t start = 0;
-        for (std::size_t lf; (lf = output.find('\n', start)) != std::string::npos; start = lf + 1) {
-            const std::string line = output.substr(start, lf - start);
-            EXPECT_TRUE(line == DISPLAY_LOST_LINE || line.starts_with("painted ")) << line;
-        }
-    }
 }
 
 TEST(CommandLoopProcess, EscapeWritesClosedAndExitsZeroWhileInputIsOpen)

@@ -6,8 +6,7 @@
 #include <tuple>
 #include <nlohmann/json.hpp>
 
-#include "platform/headless/headless_displays.hpp"
-#include "platform/headless/headless_window.hpp"
+#include "presenter_stage.hpp"
 
 namespace pp {
 namespace {
@@ -25,21 +24,21 @@ public:
     void run(EventHandler&) override {}
 };
 
-// A 1000 x 800 point screen of 250 x 200 mm: 4 points per mm, a 260-point patch at (370, 270).
+// The commands on the presenter's stage, their work handed over inline.
 struct CommandFixture : ::testing::Test {
-    Screen screen = headless::headlessScreen(3, {0, 0, 1000, 800}, {250, 200});
-    headless::HeadlessDisplays displays;
-    std::unique_ptr<headless::HeadlessWindow> window;
-    std::unique_ptr<Presenter> presenter;
+    std::unique_ptr<PresenterStage> stage;
+    headless::HeadlessWindow* window = nullptr;
+    Presenter* presenter = nullptr;
     InlineMainLoop loop;
     std::unique_ptr<CommandSet> commands;
 
-    void SetUp() override { start(); }
-    void start()
+    void SetUp() override { start(24); }
+    void start(int depth)
     {
-        displays.screenList = {screen};
-        window = std::make_unique<headless::HeadlessWindow>(screen);
-        presenter = std::make_unique<Presenter>(*window, displays, screen, patchGeometry({}, screen));
+        commands.reset();
+        stage = std::make_unique<PresenterStage>(ProcessHooks{}, depth);
+        window = &stage->window;
+        presenter = &stage->presenter;
         commands = std::make_unique<CommandSet>(*presenter, loop, [] { return 1700000000.0; });
     }
     std::optional<std::string> reply(std::string_view line) { return commands->answer(std::string(line)).line; }
@@ -166,9 +165,7 @@ TEST_F(CommandFixture, ModeChoosesTheDrawingSurfaceAndReportsItReadBack)
     EXPECT_EQ(reply("mode dither"), "mode dither window_bits 8 screen_bits 8 layer RGBA8Uint");
     EXPECT_EQ(window->presentCount(), 3);
 
-    screen.depth = 30;
-    screen.bitsPerSample = 10;
-    start();
+    start(30);
     EXPECT_EQ(reply("mode deep"), "mode deep window_bits 16 screen_bits 10 layer RGBA16Uint");
 }
 
@@ -188,15 +185,11 @@ TEST_F(CommandFixture, InfoAndTheGreetingCarryAFreshReport)
 
 TEST_F(CommandFixture, QuitAndBlankLinesWriteNothing)
 {
-    for (const char* line : {"quit", "quit later", " quit"}) {
+    for (const auto& [line, quit] :
+         {std::pair{"quit", true}, {"quit later", true}, {" quit", true}, {"", false}, {"   ", false}}) {
         const Reply r = commands->answer(line);
-        EXPECT_TRUE(r.quit) << line;
-        EXPECT_FALSE(r.line) << line;
-    }
-    for (const char* line : {"", "   "}) {
-        const Reply r = commands->answer(line);
-        EXPECT_FALSE(r.quit);
-        EXPECT_FALSE(r.line);
+        EXPECT_EQ(r.quit, quit) << '"' << line << '"';
+        EXPECT_FALSE(r.line) << '"' << line << '"';
     }
     EXPECT_EQ(loop.handovers, 0);
 }

@@ -41,29 +41,34 @@ Lines linesThroughPipe(const std::string& bytes)
     return lines;
 }
 
-TEST(LineReader, CutsAtLineFeedsAndDropsOneCarriageReturnBeforeThem)
-{
-    EXPECT_EQ(linesThroughPipe("a\nb c\n"), (Lines{"a", "b c"}));
-    EXPECT_EQ(linesThroughPipe("a\r\nb\r\n"), (Lines{"a", "b"}));
-    EXPECT_EQ(linesThroughPipe("a\r\r\nb\rc\n"), (Lines{"a\r", "b\rc"}));
-    EXPECT_EQ(linesThroughPipe("\n\r\n"), (Lines{"", ""}));
-    EXPECT_EQ(linesThroughPipe(""), Lines{});
-}
-
-TEST(LineReader, TakesALastLineWithoutTerminatorWhole)
-{
-    EXPECT_EQ(linesThroughPipe("info\nquit"), (Lines{"info", "quit"}));
-    EXPECT_EQ(linesThroughPipe("x\r"), Lines{"x\r"});
-}
-
-TEST(LineReader, HasNoLengthLimit)
+TEST(LineReader, CutsAtLineFeedsDropsOneCarriageReturnBeforeThemAndTakesALastLineWhole)
 {
     const std::string longLine = "text " + std::string(5'000'000, 'w');
-    const Lines lines = linesThroughPipe(longLine + "\r\n" + longLine + "\nnext");
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], longLine);
-    EXPECT_EQ(lines[1], longLine);
-    EXPECT_EQ(lines[2], "next");
+    const std::string x(200'000, 'x');
+    struct Case {
+        const char* what;
+        std::string bytes;
+        Lines lines;
+    };
+    const Case cases[] = {
+        {"line feeds", "a\nb c\n", {"a", "b c"}},
+        {"a carriage return before them", "a\r\nb\r\n", {"a", "b"}},
+        {"only one, and none elsewhere", "a\r\r\nb\rc\n", {"a\r", "b\rc"}},
+        {"empty lines", "\n\r\n", {"", ""}},
+        {"nothing", "", {}},
+        {"a last line without terminator", "info\nquit", {"info", "quit"}},
+        {"a last carriage return kept", "x\r", {"x\r"}},
+        {"no length limit", longLine + "\r\n" + longLine + "\nnext", {longLine, longLine, "next"}},
+        // The long line ends inside a chunk that also holds the next lines and the start of another.
+        {"lines behind a long one in the same read", x + "\nshort\n\n" + x + "y\r\nlast", {x, "short", "", x + "y", "last"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Lines got = linesThroughPipe(c.bytes);
+        ASSERT_EQ(got.size(), c.lines.size());
+        for (std::size_t i = 0; i < got.size(); ++i)
+            EXPECT_TRUE(got[i] == c.lines[i]) << "line " << i << ", " << got[i].size() << " bytes: " << got[i].substr(0, 40);
+    }
 }
 
 TEST(LineReader, EndsWhenReadingFails)
@@ -136,20 +141,6 @@ TEST(LineReader, WaitsOnANonBlockingDescriptorInsteadOfEnding)
     EXPECT_FALSE(reader.next());
     writer.join();
     close(fds[0]);
-}
-
-TEST(LineReader, KeepsTheLinesBehindALongOneInTheSameRead)
-{
-    // The long line ends inside a chunk that also holds the next lines and the start of another.
-    const std::string longLine(200'000, 'x');
-    std::string bytes = longLine + "\nshort\n\n" + longLine + "y\r\nlast";
-    const Lines lines = linesThroughPipe(bytes);
-    ASSERT_EQ(lines.size(), 5u);
-    EXPECT_EQ(lines[0], longLine);
-    EXPECT_EQ(lines[1], "short");
-    EXPECT_EQ(lines[2], "");
-    EXPECT_EQ(lines[3], longLine + "y");
-    EXPECT_EQ(lines[4], "last");
 }
 
 struct SplitCase {

@@ -18,9 +18,7 @@
 #include <thread>
 
 #include "frame_bytes.hpp"
-#include "platform/headless/headless_displays.hpp"
-#include "platform/headless/headless_main_loop.hpp"
-#include "platform/headless/headless_window.hpp"
+#include "presenter_stage.hpp"
 
 namespace pp {
 namespace {
@@ -77,31 +75,17 @@ void playSuite(int fd, const Script& script, const FakeClock& clock)
     close(fd);
 }
 
-// A 1000 x 800 screen (depth 24 or 30) with its window, loop and presenter, and the road's lines, each
-// kept with the pixels that were on the screen when it was written. The road's clock is fake: it
-// moves only when the road waits for its next attempt, or a trickling suite moves it.
-struct Stage {
+// The presenter's stage (depth 24 or 30) and the road's lines, each kept with the pixels that were on
+// the screen when it was written. The road's clock is fake: it moves only when the road waits for its
+// next attempt, or a trickling suite moves it.
+struct Stage : PresenterStage {
     struct Written {
         std::string line;
         std::uint32_t inside, corner;   // (500, 200) in the patch box, (100, 500) outside it
     };
-    Screen screen;
-    headless::HeadlessDisplays displays;
-    headless::HeadlessWindow window;
-    headless::HeadlessMainLoop loop{&window};
     std::mutex mutex;
     std::vector<Written> written;
     std::vector<int> ends;
-    ProcessHooks hooks{[this](std::string_view line) {
-                           std::lock_guard lock(mutex);
-                           written.push_back({std::string(line), window.shownPixel(500, 200), window.shownPixel(100, 500)});
-                       },
-                       [this](int status) {
-                           ends.push_back(status);
-                           loop.stop();
-                       },
-                       {}};
-    Presenter presenter;
     std::deque<Script> connections;
     FakeClock clock = std::make_shared<std::atomic<std::int64_t>>(0);
     std::vector<std::int64_t> attempts;  // the fake time of each attempt
@@ -109,19 +93,19 @@ struct Stage {
     std::chrono::milliseconds stall{100};
     int output = -1;
 
-    static Screen screenOfDepth(int depth)
-    {
-        Screen s = headless::headlessScreen(3, {0, 0, 1000, 800}, {250, 200});
-        s.depth = depth;
-        s.bitsPerSample = depth == 30 ? 10 : 8;
-        return s;
-    }
-
     explicit Stage(int depth = 24)
-        : screen(screenOfDepth(depth)), window(screen),
-          presenter(window, displays, screen, patchGeometry({}, screen), hooks)
+        : PresenterStage(ProcessHooks{[this](std::string_view line) {
+                                          std::lock_guard lock(mutex);
+                                          written.push_back({std::string(line), window.shownPixel(500, 200),
+                                                             window.shownPixel(100, 500)});
+                                      },
+                                      [this](int status) {
+                                          ends.push_back(status);
+                                          loop.stop();
+                                      },
+                                      {}},
+                         depth)
     {
-        displays.screenList = {screen};
         window.reportPresentationsAt(12.5);
     }
 

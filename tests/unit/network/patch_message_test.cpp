@@ -36,39 +36,40 @@ TEST(SampleLevel, ScalesTheLargestValueOfEveryDepthTo255)
     }
 }
 
-TEST(PictureFromMessage, ReadsFormAAsEightBitsOnBlack)
+TEST(PictureFromMessage, ReadsFormAOnBlackAndFormBWithEachColourAtItsOwnDepth)
 {
-    const auto picture = pictureFromMessage(formA(R"(red="200" green="100" blue="50")", GEOMETRY));
-    ASSERT_TRUE(picture);
-    EXPECT_EQ(picture->rgb, (std::array<double, 3>{200, 100, 50}));
-    EXPECT_EQ(picture->surround, (std::array<double, 3>{0, 0, 0}));
-    EXPECT_DOUBLE_EQ(picture->left, 0.25);
-    EXPECT_DOUBLE_EQ(picture->top, 0.1);
-    EXPECT_DOUBLE_EQ(picture->width, 0.5);
-    EXPECT_DOUBLE_EQ(picture->height, 0.3);
-}
-
-TEST(PictureFromMessage, ReadsFormBWithEachColourAtItsOwnDepth)
-{
+    const std::string whole = R"(x="0" y="0" cx="1" cy="1")";
     struct Case {
-        std::string colour, background;
+        const char* what;
+        std::string xml;
         std::array<double, 3> rgb, surround;
+        std::array<double, 4> box;  // left, top, width, height
     };
     const Case cases[] = {
-        {R"(red="255" green="128" blue="0" bits="8")", R"(red="10" green="20" blue="30" bits="8")",
-         {255, 128, 0}, {10, 20, 30}},
-        {R"(red="1023" green="512" blue="1" bits="10")", R"(red="0" green="4" blue="1023" bits="10")",
-         {255, 512 * 255.0 / 1023, 255.0 / 1023}, {0, 4 * 255.0 / 1023, 255}},
-        {R"(red="1023" green="0" blue="0" bits="10")", R"(red="128" green="0" blue="0" bits="8")",
-         {255, 0, 0}, {128, 0, 0}},
-        {R"(red="7" green="8" blue="9")", R"(red="1" green="2" blue="3")", {7, 8, 9}, {1, 2, 3}},  // 8 without bits
+        {"form A: 8 bits", formA(R"(red="200" green="100" blue="50")", GEOMETRY), {200, 100, 50}, {0, 0, 0}, {0.25, 0.1, 0.5, 0.3}},
+        {"form B: 8 bits",
+         formB(R"(red="255" green="128" blue="0" bits="8")", R"(red="10" green="20" blue="30" bits="8")", whole),
+         {255, 128, 0}, {10, 20, 30}, {0, 0, 1, 1}},
+        {"form B: 10 bits",
+         formB(R"(red="1023" green="512" blue="1" bits="10")", R"(red="0" green="4" blue="1023" bits="10")", whole),
+         {255, 512 * 255.0 / 1023, 255.0 / 1023}, {0, 4 * 255.0 / 1023, 255}, {0, 0, 1, 1}},
+        {"form B: 10 and 8 bits",
+         formB(R"(red="1023" green="0" blue="0" bits="10")", R"(red="128" green="0" blue="0" bits="8")", whole),
+         {255, 0, 0}, {128, 0, 0}, {0, 0, 1, 1}},
+        {"form B: 8 without bits", formB(R"(red="7" green="8" blue="9")", R"(red="1" green="2" blue="3")", whole),
+         {7, 8, 9}, {1, 2, 3}, {0, 0, 1, 1}},
+        {"the first of repeated elements, others ignored",
+         R"(<calibration><note text="hi"/><color red="1" green="2" blue="3"/>)"
+         R"(<color red="9" green="9" blue="9"/><geometry x="0.5" y="0.5" cx="0.1" cy="0.1"/></calibration>)",
+         {1, 2, 3}, {0, 0, 0}, {0.5, 0.5, 0.1, 0.1}},
     };
-    for (const auto& c : cases) {
-        const auto picture = pictureFromMessage(formB(c.colour, c.background, R"(x="0" y="0" cx="1" cy="1")"));
-        ASSERT_TRUE(picture) << c.colour;
-        EXPECT_EQ(picture->rgb, c.rgb) << c.colour;
-        EXPECT_EQ(picture->surround, c.surround) << c.background;
-        EXPECT_EQ(picture->width, 1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto picture = pictureFromMessage(c.xml);
+        ASSERT_TRUE(picture);
+        EXPECT_EQ(picture->rgb, c.rgb);
+        EXPECT_EQ(picture->surround, c.surround);
+        EXPECT_EQ((std::array{picture->left, picture->top, picture->width, picture->height}), c.box);
     }
 }
 
@@ -113,16 +114,6 @@ TEST(PictureFromMessage, RefusesWhatCannotBeUsed)
         {"undefined entity", R"(<calibration><color red="&x;" green="2" blue="3"/><geometry x="0" y="0" cx="1" cy="1"/></calibration>)"},
     };
     for (const auto& c : cases) EXPECT_FALSE(pictureFromMessage(c.xml)) << c.why << ": " << c.xml;
-}
-
-TEST(PictureFromMessage, TakesTheFirstOfRepeatedElementsAndIgnoresOthers)
-{
-    const std::string xml = R"(<calibration><note text="hi"/><color red="1" green="2" blue="3"/>)"
-                            R"(<color red="9" green="9" blue="9"/><geometry x="0.5" y="0.5" cx="0.1" cy="0.1"/>)"
-                            R"(</calibration>)";
-    const auto picture = pictureFromMessage(xml);
-    ASSERT_TRUE(picture);
-    EXPECT_EQ(picture->rgb, (std::array<double, 3>{1, 2, 3}));
 }
 
 TEST(PictureFromMessage, ReadsGeometryInTheCLocaleWhateverTheProcessLocale)

@@ -19,20 +19,9 @@ public:
     ScopedVariable(const char* name, const char* value) : name_(name)
     {
         if (const char* old = getenv(name)) old_ = old;
-        if (value) {
-            setenv(name, value, 1);
-        } else {
-            unsetenv(name);
-        }
+        value ? setenv(name, value, 1) : unsetenv(name);
     }
-    ~ScopedVariable()
-    {
-        if (old_) {
-            setenv(name_, old_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
+    ~ScopedVariable() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
 
 private:
     const char* name_;
@@ -41,15 +30,14 @@ private:
 
 TEST(UserIccStore, FollowsXdgDataHomeElseTheHomeFolder)
 {
-    {
-        ScopedVariable data("XDG_DATA_HOME", "/data/home");
+    // An unset, empty or relative data home is passed over.
+    for (const auto& [dataHome, store] : {std::pair<const char*, const char*>{"/data/home", "/data/home/icc"},
+                                          {nullptr, "/home/u/.local/share/icc"},
+                                          {"", "/home/u/.local/share/icc"},
+                                          {"relative/dir", "/home/u/.local/share/icc"}}) {
+        ScopedVariable data("XDG_DATA_HOME", dataHome);
         ScopedVariable home("HOME", "/home/u");
-        EXPECT_EQ(userIccStore(), fs::path("/data/home/icc"));
-    }
-    for (const char* unusable : {static_cast<const char*>(nullptr), "", "relative/dir"}) {
-        ScopedVariable data("XDG_DATA_HOME", unusable);
-        ScopedVariable home("HOME", "/home/u");
-        EXPECT_EQ(userIccStore(), fs::path("/home/u/.local/share/icc")) << (unusable ? unusable : "unset");
+        EXPECT_EQ(userIccStore(), fs::path(store)) << (dataHome ? dataHome : "unset");
     }
 }
 
@@ -84,19 +72,12 @@ protected:
     fs::path store_;
 };
 
-TEST_F(Store, CopiesTheFileIntoAStoreItMakes)
+TEST_F(Store, CopiesTheFileIntoAStoreItMakesAndReusesACopyWithTheSameBytes)
 {
     const auto source = write(root_ / "src" / "panel.icc", "profile bytes");
-    const auto kept = keepInStore(source, store_);
-    EXPECT_EQ(kept, (KeptCopy{store_ / "panel.icc", true}));
+    EXPECT_EQ(keepInStore(source, store_), (KeptCopy{store_ / "panel.icc", true}));
     EXPECT_EQ(read(store_ / "panel.icc"), "profile bytes");
     EXPECT_EQ(read(source), "profile bytes");
-}
-
-TEST_F(Store, ReusesACopyWithTheSameBytes)
-{
-    const auto source = write(root_ / "src" / "panel.icc", "profile bytes");
-    ASSERT_EQ(keepInStore(source, store_), (KeptCopy{store_ / "panel.icc", true}));
     EXPECT_EQ(keepInStore(source, store_), (KeptCopy{store_ / "panel.icc", false}));
     // A file already in the store is its own copy.
     EXPECT_EQ(keepInStore(store_ / "panel.icc", store_), (KeptCopy{store_ / "panel.icc", false}));
@@ -135,7 +116,6 @@ TEST_F(Store, NothingIsKeptWhenTheSourceCannotBeReadOrTheStoreNotMade)
     EXPECT_EQ(keepInStore(source, root_ / "file" / "icc"), std::nullopt);
 }
 
-}  // namespace
 TEST_F(Store, CopiesMadeAtTheSameTimeAreOneWholeFile)
 {
     // Large enough that a copy being written can be seen half done.
@@ -156,4 +136,5 @@ TEST_F(Store, CopiesMadeAtTheSameTimeAreOneWholeFile)
     EXPECT_EQ(filesInStore(), 1u) << "nothing written aside is left behind";
 }
 
+}  // namespace
 }  // namespace pp::colord

@@ -27,17 +27,6 @@ TEST(EdidMonitorName, FindsTheNameDescriptorInAnySlot)
     EXPECT_EQ(edidMonitorName(std::vector<std::uint8_t>(20, 0)), "");
 }
 
-TEST(SampledRamp, TakesEvenlySpacedEntriesFromFirstToLast)
-{
-    std::vector<std::uint16_t> ramp(1024);
-    for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<std::uint16_t>(i * 64);
-    const auto samples = sampledRamp(ramp.data(), ramp.size(), 256);
-    ASSERT_EQ(samples.size(), 256u);
-    EXPECT_FLOAT_EQ(samples.front(), 0.0f);
-    EXPECT_FLOAT_EQ(samples.back(), 1023 * 64 / 65535.0f);
-    EXPECT_FLOAT_EQ(samples[1], 4 * 64 / 65535.0f);  // entry 1 of 256 stands at 1023/255 = 4.01
-}
-
 TEST(SampledRamp, TakesTheEntryNearestEachEvenStepForEveryRampSize)
 {
     // Each entry holds its own index, so a sample tells which entry it was taken from.

@@ -1,5 +1,6 @@
-// How a run ends, in forked children with the real line output: a line nobody can read ends it, and
-// the main thread's reason is the last line however long the main thread takes to write it.
+// How a run ends, in forked children with the real line output: a line nobody can read ends it, the
+// ending line is last whatever other threads write, and the main thread's reason is the last line
+// however long the main thread takes to write it.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -57,6 +58,37 @@ TEST(ProcessEnd, ALineNobodyCanReadEndsTheRunWithStatusOne)
 {
     EXPECT_EQ(runForked([] { writeLine("painted 1.0"); }, true).status, 1);
     EXPECT_EQ(runForked([] { endProcess(0); }, true).status, 0);  // nothing written, nothing failed
+}
+
+// Two threads writing lines and two ending the run, as the reader and the main loop may: the line that
+// ends it is the last, written once, and every line before it is whole.
+TEST(ProcessEnd, TheLastLineIsLastWhateverOtherThreadsWrite)
+{
+    const std::string last = std::string(DISPLAY_LOST_LINE) + "\n";
+    for (int round = 0; round < 20; ++round) {
+        const Ended ended = runForked([] {
+            for (int t = 0; t < 2; ++t) {
+                std::thread([t] {
+                    for (int i = 0;; ++i) writeLine("painted " + std::to_string(t) + "." + std::to_string(i));
+                }).detach();
+            }
+            std::thread([] {
+                std::this_thread::sleep_for(5ms);
+                endWithLine(DISPLAY_LOST_LINE, 1);
+            }).detach();
+            std::this_thread::sleep_for(5ms);
+            endWithLine(DISPLAY_LOST_LINE, 1);
+        });
+        EXPECT_EQ(ended.status, 1);
+        const std::string& output = ended.output;
+        ASSERT_TRUE(output.ends_with(last)) << output.substr(output.size() > 200 ? output.size() - 200 : 0);
+        EXPECT_EQ(output.find(DISPLAY_LOST_LINE), output.size() - last.size()) << "written twice";
+        std::size_t start = 0;
+        for (std::size_t lf; (lf = output.find('\n', start)) != std::string::npos; start = lf + 1) {
+            const std::string line = output.substr(start, lf - start);
+            EXPECT_TRUE(line == DISPLAY_LOST_LINE || line.starts_with("painted ")) << line;
+        }
+    }
 }
 
 // The reader thread's hand-over failed; the main thread is still on its way to the reason, busy far

@@ -75,6 +75,21 @@ std::vector<int> rowsWith(const Frame& f, int x0, int x1, int row0, int row1, Pi
     return rows;
 }
 
+// Whether the frame's rows [row0, row1) and columns [x0, x1) show `tile` anchored at the frame's
+// bottom-left pixel, y up, its top row stored first: the pixel row k counted from the bottom shows tile
+// row 15 - k mod 16.
+::testing::AssertionResult showsTile(const Frame& f, const DitherTile& tile, int x0, int x1, int row0, int row1)
+{
+    for (int row = row0; row < row1; ++row)
+        for (int x = x0; x < x1; ++x) {
+            const std::uint8_t* p = tile.data() + (15 - (f.height - 1 - row) % 16) * 64 + (x % 16) * 4;
+            const Rgb want{p[0], p[1], p[2]};
+            if (!(f.at(x, row) == want))
+                return ::testing::AssertionFailure() << f.at(x, row) << " at " << x << "," << row << ", the tile has " << want;
+        }
+    return ::testing::AssertionSuccess();
+}
+
 const Rect CENTRED{150, 75, 100, 100};
 const std::array<double, 3> FRACTIONS{127.3, 10.99, 254.5};
 
@@ -121,16 +136,9 @@ INSTANTIATE_TEST_SUITE_P(Modes, Fill,
 
 TEST(FrameRenderer, DitherTileIsAnchoredAtTheBottomLeftCorner)
 {
-    // The tile's rectangle sits at the view origin, y up, its top row stored first: the pixel row k
-    // counted from the bottom shows tile row 15 - k mod 16.
-    const DitherTile tile = ditherTile(FRACTIONS);
     for (int height : {250, 256, 263}) {
         const Frame f = render(viewOf({100, -40, 200, 160}, FRACTIONS), 8, Frame(W, height));
-        for (int row = height - 100; row < height; ++row)
-            for (int x = 160; x < 240; ++x) {
-                const std::uint8_t* p = tile.data() + (15 - (height - 1 - row) % 16) * 64 + (x % 16) * 4;
-                ASSERT_EQ(f.at(x, row), (Rgb{p[0], p[1], p[2]})) << "height " << height << " at " << x << "," << row;
-            }
+        EXPECT_TRUE(showsTile(f, ditherTile(FRACTIONS), 160, 240, height - 100, height)) << "height " << height;
     }
 }
 
@@ -288,7 +296,6 @@ TEST(FrameRenderer, KeepsToTheRowsOfAPaddedTarget)
 // way, while the dither tile stays one tile pixel per device pixel, anchored at the bottom-left pixel.
 TEST(FrameRenderer, BackingScaleEnlargesShapesButNotTheDitherTile)
 {
-    const DitherTile tile = ditherTile(FRACTIONS);
     for (double scale : {1.0, 2.0, 3.0}) {
         Frame frame(int(W * scale), int(H * scale) + 5);
         frame.scale = scale;
@@ -305,11 +312,8 @@ TEST(FrameRenderer, BackingScaleEnlargesShapesButNotTheDitherTile)
             }
         EXPECT_NEAR(last - first + 1, patch.width * scale, 1.5) << scale;
         EXPECT_NEAR(first, patch.x * scale, 1) << scale;
-        for (int row = centreRow - 8; row < centreRow + 8; ++row)
-            for (int x = int(130 * scale); x < int(170 * scale); ++x) {
-                const std::uint8_t* p = tile.data() + (15 - (f.height - 1 - row) % 16) * 64 + (x % 16) * 4;
-                ASSERT_EQ(f.at(x, row), (Rgb{p[0], p[1], p[2]})) << "scale " << scale << " at " << x << "," << row;
-            }
+        EXPECT_TRUE(showsTile(f, ditherTile(FRACTIONS), int(130 * scale), int(170 * scale), centreRow - 8, centreRow + 8))
+            << "scale " << scale;
     }
 }
 
@@ -357,19 +361,20 @@ TEST(FrameRenderer, ARectangularPatchHasPixelExactEdges)
         frame.scale = c.scale;
         const Frame f = render(view, 8, frame);
         const Rgb patch{200, 100, 50}, surround{10, 20, 30};
+        const int midX = (c.left + c.right) / 2, midRow = (c.top + c.bottom) / 2;
         for (int row : {c.top, c.bottom - 1})
-            for (int x : {c.left, (c.left + c.right) / 2, c.right - 1}) EXPECT_EQ(f.at(x, row), patch) << x << "," << row;
+            for (int x : {c.left, midX, c.right - 1}) EXPECT_EQ(f.at(x, row), patch) << x << "," << row;
         if (c.left > 0) {
-            EXPECT_EQ(f.at(c.left - 1, (c.top + c.bottom) / 2), surround);
+            EXPECT_EQ(f.at(c.left - 1, midRow), surround);
         }
         if (c.right < f.width) {
-            EXPECT_EQ(f.at(c.right, (c.top + c.bottom) / 2), surround);
+            EXPECT_EQ(f.at(c.right, midRow), surround);
         }
         if (c.top > 0 && c.right < f.width) {
-            EXPECT_EQ(f.at((c.left + c.right) / 2, c.top - 1), surround);
+            EXPECT_EQ(f.at(midX, c.top - 1), surround);
         }
         if (c.bottom < f.height) {
-            EXPECT_EQ(f.at((c.left + c.right) / 2, c.bottom), surround);
+            EXPECT_EQ(f.at(midX, c.bottom), surround);
         }
         int covered = 0;
         for (int row = 0; row < f.height; ++row)
@@ -383,13 +388,7 @@ TEST(FrameRenderer, ARectangularPatchInDitherModeShowsTheAnchoredTile)
 {
     PatchView view = viewOf({0, 0, W, H}, {127.25, 64, 10});
     view.shape = PatchShape::rectangle;
-    const Frame f = render(view);
-    const auto tile = ditherTile(view.rgb);
-    for (int row = 0; row < 32; ++row)
-        for (int x = 0; x < 32; ++x) {
-            const std::uint8_t* p = tile.data() + (15 - (f.height - 1 - row) % 16) * 64 + (x % 16) * 4;
-            ASSERT_EQ(f.at(x, row), (Rgb{p[0], p[1], p[2]})) << x << "," << row;
-        }
+    EXPECT_TRUE(showsTile(render(view), ditherTile(view.rgb), 0, 32, 0, 32));
 }
 
 }  // namespace

@@ -68,18 +68,12 @@ TEST_F(InTemporaryFolder, OnlyTheExactWordNoneClears)
     EXPECT_EQ(assignedProfilePath("/abs/p.icc"), "/abs/p.icc");
 }
 
-TEST_F(InTemporaryFolder, NoneClearsTheCustomProfile)
-{
-    EXPECT_TRUE(assign(colour_, screen(), "none"));
-    EXPECT_EQ(colour_.assignments, (std::vector<Call>{{"xrandr-screen", std::nullopt}}));
-}
-
-TEST_F(InTemporaryFolder, OtherSpellingsOfNoneAreProfilePaths)
+TEST_F(InTemporaryFolder, NoneClearsTheCustomProfileAndOtherSpellingsOfItAreProfilePaths)
 {
     for (const std::string value : {"None", " none"}) copySample(value);
-    EXPECT_TRUE(assign(colour_, screen(), "None"));
-    EXPECT_TRUE(assign(colour_, screen(), " none"));
-    EXPECT_EQ(colour_.assignments, (std::vector<Call>{{"xrandr-screen", (folder_ / "None").string()},
+    for (const char* value : {"none", "None", " none"}) EXPECT_TRUE(assign(colour_, screen(), value)) << '"' << value << '"';
+    EXPECT_EQ(colour_.assignments, (std::vector<Call>{{"xrandr-screen", std::nullopt},
+                                                      {"xrandr-screen", (folder_ / "None").string()},
                                                       {"xrandr-screen", (folder_ / " none").string()}}));
 }
 

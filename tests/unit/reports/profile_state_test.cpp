@@ -12,30 +12,11 @@ namespace {
 using headless::HeadlessColourManagement;
 using headless::profileRecord;
 
-RecordValue url(const std::string& path)
-{
-    return RecordValue{FileUrl{path}};
-}
-
-RecordValue text(const std::string& t)
-{
-    return RecordValue{t};
-}
-
-RecordValue number(double n)
-{
-    return RecordValue{n};
-}
-
-RecordValue null()
-{
-    return RecordValue{NullMarker{}};
-}
-
-RecordValue map(RecordMap entries)
-{
-    return RecordValue{std::move(entries)};
-}
+RecordValue url(const std::string& path) { return RecordValue{FileUrl{path}}; }
+RecordValue text(const std::string& t) { return RecordValue{t}; }
+RecordValue number(double n) { return RecordValue{n}; }
+RecordValue null() { return RecordValue{NullMarker{}}; }
+RecordValue map(RecordMap entries) { return RecordValue{std::move(entries)}; }
 
 // A factory profile record with the given URL entry.
 RecordValue factoryProfile(RecordValue urlEntry)
@@ -161,22 +142,16 @@ TEST(ProfileState, DescriptionTexts)
     EXPECT_EQ(descriptionText(map({{std::string("a"), number(1)}, {2.5, text("b")}})), "{a = 1; 2.5 = b;}");
 }
 
-TEST(ProfileState, NoDeviceGivesTheTwoMemberErrorObject)
-{
-    HeadlessColourManagement colour;  // knows no device at all
-    EXPECT_EQ(jsonText(profileState(colour, screenNumber(7))), R"({"display_id":7,"error":"no ColorSync device"})");
-
-    colour.devices["DP-1"] = "dev";  // a device without a record
-    EXPECT_EQ(jsonText(profileState(colour, screenNumber(4294967295u))),
-              R"({"display_id":4294967295,"error":"no ColorSync device"})");
-}
-
+// The road prints the state on one line with status 0 whatever it holds: without a device, or with a
+// device without a record, the two-member error object.
 TEST(ProfileState, TheRoadPrintsOneLineWithStatusZeroWhateverTheStateHolds)
 {
-    HeadlessColourManagement colour;
+    HeadlessColourManagement colour;  // knows no device at all
     EXPECT_EQ(profileStateRoad(colour, screenNumber(7)),
               (RoadOutcome{R"({"display_id":7,"error":"no ColorSync device"})", 0}));
-    colour.devices["DP-1"] = "dev";
+    colour.devices["DP-1"] = "dev";  // a device without a record
+    EXPECT_EQ(profileStateRoad(colour, screenNumber(4294967295u)),
+              (RoadOutcome{R"({"display_id":4294967295,"error":"no ColorSync device"})", 0}));
     colour.records["dev"] = profileRecord({{std::string("1"), url("/m.icc")}}, {});
     EXPECT_EQ(profileStateRoad(colour, screenNumber(3)),
               (RoadOutcome{R"({"display_id":3,"custom":{"1":"\/m.icc"},"factory":{}})", 0}));
