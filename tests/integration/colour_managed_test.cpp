@@ -134,7 +134,7 @@ TEST_P(ColourManaged, TheListAndTheReportSayWhatTheOutputDoes)
             EXPECT_NEAR(channel[i].get<double>(), std::pow(i / 255.0, output.curve), 1e-3) << i;
         }
     }
-    EXPECT_EQ(nlohmann::json::parse(session.ask("info").substr(5))["profile"], output.profile);
+    EXPECT_EQ(session.info()["profile"], output.profile);
 }
 
 // Random colours, the surround and the dither levels reach the output as asked for, after the output's
@@ -153,23 +153,22 @@ TEST_P(ColourManaged, EveryPaintedColourReachesTheOutputExactly)
         return std::abs(seen.r - r) <= slack && std::abs(seen.g - g) <= slack && std::abs(seen.b - b) <= slack;
     };
 
-    ASSERT_EQ(session.ask("mode flat").rfind("mode flat", 0), 0u);
+    ASSERT_TRUE(startsWith(session.ask("mode flat"), "mode flat"));
     ASSERT_EQ(session.ask("surround 30 60 90"), "surround");
     std::mt19937 random(11);
     std::uniform_int_distribution<int> level(0, 255);
     for (int i = 0; i < 6; ++i) {
         const Rgb asked{level(random), level(random), level(random)};
-        const std::string reply = session.ask("rgb " + std::to_string(asked.r) + " " + std::to_string(asked.g) +
-                                              " " + std::to_string(asked.b));
-        ASSERT_EQ(reply.rfind("painted ", 0), 0u) << reply;
+        const std::string reply = session.ask(rgbCommand(asked));
+        ASSERT_TRUE(painted(reply));
         const Screenshot shot = session.screen("headless");
         EXPECT_PRED2(shows, shot.at(W / 2, H / 2), asked) << "colour " << i;
         EXPECT_PRED2(shows, shot.at(W - 10, 10), (Rgb{30, 60, 90})) << "colour " << i;
     }
 
     // 127.25: level 128 on 16 of the 64 matrix cells, 127 on the others.
-    ASSERT_EQ(session.ask("mode dither").rfind("mode dither", 0), 0u);
-    ASSERT_EQ(session.ask("rgb 127.25 64 10").rfind("painted ", 0), 0u);
+    ASSERT_TRUE(startsWith(session.ask("mode dither"), "mode dither"));
+    ASSERT_TRUE(painted(session.ask("rgb 127.25 64 10")));
     const Screenshot shot = session.screen("headless");
     for (int y = H / 2 - 8; y < H / 2 + 8; ++y)
         for (int x = W / 2 - 8; x < W / 2 + 8; ++x) {
@@ -195,7 +194,7 @@ TEST_F(ColourManagedWeston, OnHdr10TenBitCodeValuesPassInDeepModeAndOverTheNetwo
         for (const auto& [r, g, b] : {std::array{200.5, 100.25, 50.0}, std::array{12.0, 240.75, 128.5}}) {
             std::ostringstream command;
             command << "rgb " << r << " " << g << " " << b;
-            ASSERT_EQ(session.ask(command.str()).rfind("painted ", 0), 0u);
+            ASSERT_TRUE(painted(session.ask(command.str())));
             const Rgb seen = session.screen("headless").at(W / 2, H / 2);
             EXPECT_TRUE(near(seen, r, g, b)) << command.str() << ": " << seen.r << " " << seen.g << " " << seen.b;
         }
@@ -203,9 +202,9 @@ TEST_F(ColourManagedWeston, OnHdr10TenBitCodeValuesPassInDeepModeAndOverTheNetwo
     SuiteListener suite;
     WaylandPresenterSession stage(*weston, {"--connect", suite.address()});
     ASSERT_TRUE(suite.accept()) << stage.greeting();
-    ASSERT_EQ(stage.child().readLine().value_or(""), "connected 127.0.0.1 " + std::to_string(suite.port()));
+    ASSERT_EQ(stage.nextLine(), "connected 127.0.0.1 " + std::to_string(suite.port()));
     ASSERT_TRUE(suite.send(suiteFrame(formB({803, 402, 101}, {0, 0, 0}, 10, R"(x="0" y="0" cx="1" cy="1")"))));
-    ASSERT_EQ(stage.child().readLine().value_or("").rfind("painted ", 0), 0u);
+    ASSERT_TRUE(painted(stage.nextLine()));
     const Rgb seen = stage.screen("headless").at(W / 2, H / 2);
     EXPECT_TRUE(near(seen, 803 * 255 / 1023.0, 402 * 255 / 1023.0, 101 * 255 / 1023.0))
         << seen.r << " " << seen.g << " " << seen.b;

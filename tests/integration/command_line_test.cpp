@@ -86,7 +86,7 @@ TEST_F(HelpAndVersion, AnswerFromAnywhereOnTheLineWithoutAWindow)
         const bool help = std::find(args.begin(), args.end(), "--help") != args.end();
         const auto result = runToEnd(args, onX(server->display()));
         if (help) {
-            EXPECT_EQ(result.output.rfind("usage: patch-presenter ", 0), 0u) << line << result.output;
+            EXPECT_TRUE(startsWith(result.output, "usage: patch-presenter ")) << line;
             EXPECT_NE(result.output.find("error unknown command\n"), std::string::npos) << line;
             EXPECT_NE(result.output.find("man patch-presenter"), std::string::npos) << line;
         } else {
@@ -103,7 +103,7 @@ TEST_F(HelpAndVersion, TheWatchSeesThePresentersWindow)
     RootWatch watch(server->display());
     ASSERT_TRUE(watch.connected());
     const auto result = runToEnd({"--platform", "x11"}, onX(server->display()));
-    ASSERT_EQ(result.output.rfind("ready {", 0), 0u) << result.output;
+    ASSERT_TRUE(startsWith(result.output, "ready {"));
     EXPECT_GE(watch.windowsCreated(), 1);
 }
 
@@ -115,7 +115,7 @@ TEST(HelpAndVersionWithoutWindowSystem, NeedNoWindowSystemAtAll)
     EXPECT_EQ(version.output, "patch-presenter " PP_VERSION "\n");
     EXPECT_EQ(version.status, 0);
     const auto help = runToEnd({"--help"}, nothing);
-    EXPECT_EQ(help.output.rfind("usage: ", 0), 0u) << help.output;
+    EXPECT_TRUE(startsWith(help.output, "usage: "));
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.errors, "");
     // The same environment without those words finds no screen: the words above really skipped it.
@@ -217,7 +217,7 @@ TEST_F(ListDisplays, EachIdIsTheOneThePresenterReportsOnThatDisplay)
     for (const auto& entry : list()) {
         const std::string id = std::to_string(entry["display_id"].get<std::uint32_t>());
         const auto run = runToEnd({"--platform", "x11", "--display", id}, onX(server->display()));
-        ASSERT_EQ(run.output.rfind("ready {", 0), 0u) << id << ": " << run.output;
+        ASSERT_TRUE(startsWith(run.output, "ready {")) << id;
         const auto report = nlohmann::json::parse(run.output.substr(6, run.output.find('\n') - 6));
         EXPECT_EQ(report["display_id"], entry["display_id"]);
         EXPECT_EQ(report["name"], entry["name"]);

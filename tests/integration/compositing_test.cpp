@@ -46,7 +46,7 @@ TEST(Compositing, TheWindowAsksCompositorsToLeaveItAlone)
 {
     auto server = XServer::startXvfb({.width = 640, .height = 480});
     PresenterSession session(*server);
-    ASSERT_EQ(session.greeting().rfind("ready ", 0), 0u);
+    ASSERT_TRUE(startsWith(session.greeting(), "ready "));
     OtherClient other(server->display());
     const xcb_window_t window = other.presenterWindow();
     ASSERT_NE(window, xcb_window_t(XCB_NONE));
@@ -58,7 +58,7 @@ TEST(Compositing, TheWindowAsksCompositorsToLeaveItAlone)
 // every frame reaches the screen only once the manager has copied it there.
 TEST(Compositing, UnderAManagerEveryPaintedColourIsAlreadyOnTheRootWindow)
 {
-    if (!haveProgram("picom")) GTEST_SKIP() << "picom is not installed";
+    SKIP_WITHOUT_PROGRAM("picom");
     auto server = XServer::startXvfb({.width = 800, .height = 600});
     ChildProcess manager({"/bin/sh", "-c", "exec picom --backend xrender --config /dev/null"},
                          {{"DISPLAY", server->display()}});
@@ -68,14 +68,14 @@ TEST(Compositing, UnderAManagerEveryPaintedColourIsAlreadyOnTheRootWindow)
     ASSERT_NE(compositorOwner(server->display()), xcb_window_t(XCB_NONE)) << "the manager did not start: " << manager.errorOutput();
 
     PresenterSession session(*server);
-    ASSERT_EQ(session.greeting().rfind("ready ", 0), 0u);
-    ASSERT_EQ(session.ask("mode flat").rfind("mode flat", 0), 0u);
+    ASSERT_TRUE(startsWith(session.greeting(), "ready "));
+    ASSERT_TRUE(startsWith(session.ask("mode flat"), "mode flat"));
     int shown = 0;
     for (int i = 0; i < 40; ++i) {
         const Rgb colour{(i * 53) % 256, 255 - (i * 29) % 256, (i * 97 + 11) % 256};
         const std::string reply = session.ask("rgb " + std::to_string(colour.r) + " " + std::to_string(colour.g) +
                                               " " + std::to_string(colour.b));
-        ASSERT_EQ(reply.rfind("painted ", 0), 0u) << reply;
+        ASSERT_TRUE(painted(reply));
         const Rgb seen = session.pixel(400, 300);
         if (seen == colour) {
             ++shown;

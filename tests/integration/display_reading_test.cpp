@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "child_process.hpp"
+#include "presenter_session.hpp"
 #include "platform/x11/x11_displays.hpp"
 #include "x_server.hpp"
 
@@ -105,7 +106,7 @@ protected:
     }
     void SetUp() override
     {
-        if (!haveProgram("Xorg")) GTEST_SKIP() << "Xorg is not installed";
+        SKIP_WITHOUT_PROGRAM("Xorg");
         ASSERT_TRUE(server && connection) << "the dummy Xorg did not take its outputs";
         displays = std::make_unique<x11::X11Displays>(connection);
     }
@@ -225,13 +226,9 @@ TEST_F(ManyOutputs, TheListAndTheReportOfTheProgramNameEachOutputsOwnValues)
 
     // The report of an output in the middle of the list names that output, whatever the others are.
     const std::uint32_t six = idOf("DUMMY6");
-    ChildProcess presenter({presenterPath(), "--display", std::to_string(six)}, {{"DISPLAY", server->display()}});
-    const auto greeting = presenter.readLine(20s);
-    ASSERT_TRUE(greeting && greeting->rfind("ready ", 0) == 0) << greeting.value_or("<none>");
-    presenter.write("info\n");
-    const auto reply = presenter.readLine();
-    ASSERT_TRUE(reply && reply->rfind("info ", 0) == 0) << reply.value_or("<none>");
-    const auto report = nlohmann::json::parse(reply->substr(5));
+    PresenterSession presenter(*server, {"--display", std::to_string(six)});
+    ASSERT_TRUE(startsWith(presenter.greeting(), "ready "));
+    const auto report = presenter.info();
     EXPECT_EQ(report["display_id"], six);
     EXPECT_EQ(report["name"], "DUMMY6");
     EXPECT_EQ(report["pixels"], nlohmann::json::array({320 + 16 * 6, 200 + 8 * 6}));
@@ -240,9 +237,9 @@ TEST_F(ManyOutputs, TheListAndTheReportOfTheProgramNameEachOutputsOwnValues)
     ASSERT_EQ(report["gamma_table"][0].size(), 256u);
     EXPECT_NEAR(report["gamma_table"][0][128].get<double>(), expectedRed(6), 0.01);
     EXPECT_NEAR(report["gamma_table"][1][128].get<double>(), 128 / 255.0, 0.01);
-    EXPECT_EQ(nlohmann::json::parse(greeting->substr(6))["gamma_table"], report["gamma_table"]);
-    presenter.write("quit\n");
-    EXPECT_EQ(presenter.wait(), 0);
+    EXPECT_EQ(presenter.report()["gamma_table"], report["gamma_table"]);
+    presenter.child().write("quit\n");
+    EXPECT_EQ(presenter.child().wait(), 0);
 }
 
 }  // namespace

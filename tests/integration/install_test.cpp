@@ -107,7 +107,7 @@ TEST(Install, TheSourcePageFormatsWithoutWarnings)
 TEST(DebianPackage, NamesItselfDependsOnItsLibrariesAndRuns)
 {
     for (const char* tool : {"cpack", "dpkg-deb", "dpkg-shlibdeps"}) {
-        if (!haveProgram(tool)) GTEST_SKIP() << tool << " is not installed";
+        SKIP_WITHOUT_PROGRAM(tool);
     }
     TempFolder folder;
     ASSERT_FALSE(folder.path().empty());

@@ -67,23 +67,17 @@ public:
         }
     }
 
-    // Starts the presenter on the road to `address` and reads its greeting.
-    void start(const std::string& address)
+    // Starts the presenter on the road to `address`; whether it greets with its report.
+    ::testing::AssertionResult start(const std::string& address)
     {
-        const std::vector<std::string> argv = {presenterPath(), "--connect", address};
-        std::map<std::string, std::string> env;
-        if (server_) {
-            env["DISPLAY"] = server_->display();
-        } else {
-            env = compositor_->env();
-        }
-        child_ = std::make_unique<ChildProcess>(argv, env);
-        greeting_ = child_->readLine(20s).value_or("");
+        const auto env = server_ ? std::map<std::string, std::string>{{"DISPLAY", server_->display()}}
+                                 : compositor_->env();
+        session_ = std::make_unique<ControllerSession>(std::vector<std::string>{"--connect", address}, env);
+        return startsWith(session_->greeting(), "ready {");
     }
 
-    const std::string& greeting() const { return greeting_; }
-    std::string line(std::chrono::milliseconds timeout = 10s) { return child_->readLine(timeout).value_or("<none>"); }
-    ChildProcess& child() { return *child_; }
+    std::string line(std::chrono::milliseconds timeout = 10s) { return session_->nextLine(timeout); }
+    ChildProcess& child() { return session_->child(); }
 
     Shot shot() const
     {
@@ -104,15 +98,13 @@ public:
 private:
     std::unique_ptr<XServer> server_;
     std::unique_ptr<Compositor> compositor_;
-    std::unique_ptr<ChildProcess> child_;
-    std::string greeting_;
+    std::unique_ptr<ControllerSession> session_;
 };
 
 // The presenter started on `stage` and connected to `suite`.
 void startConnected(Stage& stage, SuiteListener& suite)
 {
-    stage.start(suite.address());
-    ASSERT_EQ(stage.greeting().rfind("ready {", 0), 0u) << stage.greeting();
+    ASSERT_TRUE(stage.start(suite.address()));
     ASSERT_TRUE(suite.accept());
     ASSERT_EQ(stage.line(), "connected 127.0.0.1 " + std::to_string(suite.port()));
 }
@@ -122,7 +114,7 @@ void show(Stage& stage, SuiteListener& suite, const std::string& xml)
 {
     ASSERT_TRUE(suite.send(suiteFrame(xml)));
     const std::string reply = stage.line();
-    ASSERT_EQ(reply.rfind("painted ", 0), 0u) << reply;
+    ASSERT_TRUE(painted(reply));
 }
 
 // Every pixel of the screen: `patch` inside the box, `surround` elsewhere (the hint's corner aside).
@@ -172,7 +164,7 @@ TEST_P(Network, MessagesSplitByteByByteAndTenInOneWriteAreEachShownInOrder)
     for (int k = 0; k < 3; ++k) {
         ASSERT_TRUE(suite.sendByteByByte(suiteFrame(formB({100 + k, 0, 0}, {0, 0, 0}, 8, WHOLE))));
         const std::string reply = stage.line();
-        ASSERT_EQ(reply.rfind("painted ", 0), 0u) << reply;
+        ASSERT_TRUE(painted(reply));
         EXPECT_EQ(stage.shot().at(W / 2, H / 2), (Rgb{100 + k, 0, 0}));
     }
     std::string burst;
@@ -181,8 +173,8 @@ TEST_P(Network, MessagesSplitByteByByteAndTenInOneWriteAreEachShownInOrder)
     double last = 0;
     for (int k = 0; k < 10; ++k) {
         const std::string reply = stage.line();
-        ASSERT_EQ(reply.rfind("painted ", 0), 0u) << k << ": " << reply;
-        const double t = std::stod(reply.substr(8));
+        ASSERT_TRUE(painted(reply)) << k;
+        const double t = paintedTime(reply);
         EXPECT_GE(t, last);
         last = t;
     }
@@ -194,8 +186,7 @@ TEST_P(Network, WaitsForASuiteThatIsNotYetListeningAndConnectsWhenItDoes)
 {
     Stage stage(GetParam());
     const std::uint16_t port = SuiteListener::freePort();
-    stage.start("127.0.0.1:" + std::to_string(port));
-    ASSERT_EQ(stage.greeting().rfind("ready {", 0), 0u) << stage.greeting();
+    ASSERT_TRUE(stage.start("127.0.0.1:" + std::to_string(port)));
     EXPECT_EQ(stage.line(2500ms), "<none>");
     SuiteListener suite(port);
     ASSERT_TRUE(suite.accept(5s));
@@ -275,7 +266,7 @@ TEST_P(Network, ATwoMegabyteLengthDropsTheConnectionAndTheNextGoodMessageIsShown
 
 TEST_P(Network, EscapeEndsTheRoadWithClosedAndStatusZero)
 {
-    if (GetParam() == Where::xvfb && !haveProgram("xdotool")) GTEST_SKIP() << "xdotool is not installed";
+    if (GetParam() == Where::xvfb) SKIP_WITHOUT_PROGRAM("xdotool");
     Stage stage(GetParam());
     SuiteListener suite;
     startConnected(stage, suite);
@@ -290,7 +281,7 @@ TEST(NetworkAddress, AWordThatIsNoAddressEndsTheRunBeforeAnyWindow)
     auto server = XServer::startXvfb({.width = W, .height = H});
     for (const char* word : {"127.0.0.1:0", "host:99999", "[::1", ":20002", "127.0.0.1:20002:1", "::1:5000"}) {
         const RunResult run = runToEnd({"--connect", word}, {{"DISPLAY", server->display()}});
-        EXPECT_EQ(run.output.rfind("error connect needs HOST[:PORT]", 0), 0u) << word << ": " << run.output;
+        EXPECT_TRUE(startsWith(run.output, "error connect needs HOST[:PORT]")) << word;
         EXPECT_EQ(run.output.find("ready"), std::string::npos) << word;
         EXPECT_EQ(run.status, 1) << word;
         EXPECT_EQ(run.errors, "") << word;
@@ -302,8 +293,7 @@ TEST(NetworkPacing, ASuiteThatAcceptsAndClosesAtOnceSeesAboutOneConnectionASecon
 {
     Stage stage(Where::xvfb);
     SuiteListener suite;
-    stage.start(suite.address());
-    ASSERT_EQ(stage.greeting().rfind("ready {", 0), 0u) << stage.greeting();
+    ASSERT_TRUE(stage.start(suite.address()));
     int connections = 0;
     const auto until = std::chrono::steady_clock::now() + 3s;
     for (auto left = 3000ms; left.count() > 0;
@@ -338,8 +328,7 @@ TEST(NetworkPacing, AMessageTricklingInEndsAsABadMessageTenSecondsAfterItsFirstB
 TEST(NetworkAddress, AHostWithoutAddressIsSaidOnceAndTriedAgain)
 {
     Stage stage(Where::xvfb);
-    stage.start("suite.invalid:5000");
-    ASSERT_EQ(stage.greeting().rfind("ready {", 0), 0u) << stage.greeting();
+    ASSERT_TRUE(stage.start("suite.invalid:5000"));
     EXPECT_EQ(stage.line(), "error no address suite.invalid");
     EXPECT_EQ(stage.line(2500ms), "<none>");  // two more attempts or so, not said again
 }
@@ -356,8 +345,7 @@ TEST(NetworkOutput, AReaderThatIsGoneEndsTheRunWithStatusOne)
         } else {
             const std::string address = suite->address();
             suite.reset();
-            stage.start(address);
-            ASSERT_EQ(stage.greeting().rfind("ready {", 0), 0u) << stage.greeting();
+            ASSERT_TRUE(stage.start(address));
         }
         stage.child().closeOutput();
         suite.reset();

@@ -43,7 +43,7 @@ TEST(Pointer, IsHiddenOverTheWindowFromItsCreationAndShownOnlyWithTheMark)
     ASSERT_GT(visibleCursorPixels(other), 0) << "the root's pointer is visible before the presenter starts";
 
     PresenterSession session(*server);
-    ASSERT_EQ(session.greeting().rfind("ready ", 0), 0u);
+    ASSERT_TRUE(startsWith(session.greeting(), "ready "));
     EXPECT_EQ(visibleCursorPixels(other), 0) << "hidden as soon as the window is up";
     pointerTo(other, 500, 400);
     EXPECT_EQ(visibleCursorPixels(other), 0);

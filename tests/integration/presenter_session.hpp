@@ -7,6 +7,7 @@
 
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,6 +41,18 @@ public:
         return child_->readLine().value_or("<no reply>");
     }
 
+    // The report in the reply to "info"; null, with a failure, when the reply is something else.
+    nlohmann::json info()
+    {
+        const std::string reply = ask("info");
+        if (reply.starts_with("info ")) return nlohmann::json::parse(reply.substr(5));
+        ADD_FAILURE() << "not an info reply: " << reply;
+        return nullptr;
+    }
+
+    // The next line the presenter writes, or "<none>" when none comes within `timeout`.
+    std::string nextLine(std::chrono::milliseconds timeout = 10s) { return child_->readLine(timeout).value_or("<none>"); }
+
     ChildProcess& child() { return *child_; }
 
 private:
@@ -69,6 +82,40 @@ private:
 
     const XServer& server_;
 };
+
+// Whether `text` begins with `prefix`; the failure shows the whole text.
+inline ::testing::AssertionResult startsWith(const std::string& text, const std::string& prefix)
+{
+    if (text.starts_with(prefix)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << '"' << text << "\" does not begin with \"" << prefix << '"';
+}
+
+// Whether `reply` is a "painted" reply.
+inline ::testing::AssertionResult painted(const std::string& reply)
+{
+    return startsWith(reply, "painted ");
+}
+
+// The presentation time in a "painted T" reply.
+inline double paintedTime(const std::string& reply)
+{
+    return std::stod(reply.substr(8));
+}
+
+// The command that paints the colour of whole levels `c`.
+inline std::string rgbCommand(Rgb c)
+{
+    return "rgb " + std::to_string(c.r) + " " + std::to_string(c.g) + " " + std::to_string(c.b);
+}
+
+// The fractions in a "position X Y" line.
+inline std::pair<double, double> positionFractions(const std::string& line)
+{
+    std::istringstream words(line.substr(9));
+    double x = 0, y = 0;
+    words >> x >> y;
+    return {x, y};
+}
 
 // DUMMY0 (1600 x 1000, 400 x 250 mm), the primary, and DUMMY1 (1280 x 1024, 340 x 270 mm) right of it.
 inline const std::vector<DummyOutput> TWO_DUMMY_OUTPUTS = {{1600, 1000, 400, 250}, {1280, 1024, 340, 270}};
@@ -108,5 +155,24 @@ inline constexpr int BAYER_MATRIX[8][8] = {
     {0, 32, 8, 40, 2, 34, 10, 42},  {48, 16, 56, 24, 50, 18, 58, 26}, {12, 44, 4, 36, 14, 46, 6, 38},
     {60, 28, 52, 20, 62, 30, 54, 22}, {3, 35, 11, 43, 1, 33, 9, 41},  {51, 19, 59, 27, 49, 17, 57, 25},
     {15, 47, 7, 39, 13, 45, 5, 37},  {63, 31, 55, 23, 61, 29, 53, 21}};
+
+// Checks that the 16 x 16 square around (cx, cy) of `image` (anything with at(x, y) in screen pixels)
+// shows "rgb 127.25 64 10" dithered: red 128 on the 16 lowest of the 64 matrix cells, each 2 x 2 pixels,
+// and 127 elsewhere, with the tile anchored at the bottom-left corner of a screen `screenHeight` high.
+template <class Image>
+void expectDitherTile(const Image& image, int cx, int cy, int screenHeight)
+{
+    int upper = 0;
+    for (int y = cy - 8; y < cy + 8; ++y)
+        for (int x = cx - 8; x < cx + 8; ++x) {
+            const Rgb p = image.at(x, y);
+            const int b = BAYER_MATRIX[tileRow(y, screenHeight) / 2][(x % 16) / 2];
+            ASSERT_EQ(p.r, b < 16 ? 128 : 127) << "at " << x << "," << y;
+            ASSERT_EQ(p.g, 64) << "at " << x << "," << y;
+            ASSERT_EQ(p.b, 10) << "at " << x << "," << y;
+            upper += p.r == 128;
+        }
+    EXPECT_EQ(upper, 64);
+}
 
 }  // namespace pp::test

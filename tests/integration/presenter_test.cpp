@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <set>
-#include <sstream>
 #include <thread>
 
 #include "presenter_session.hpp"
@@ -23,21 +22,13 @@ std::set<std::string> keysOf(const nlohmann::json& object)
     return keys;
 }
 
-std::pair<double, double> fractions(const std::string& positionLine)
-{
-    std::istringstream words(positionLine.substr(std::string("position ").size()));
-    double x = 0, y = 0;
-    words >> x >> y;
-    return {x, y};
-}
-
 struct Depth : ::testing::TestWithParam<int> {};
 
 TEST_P(Depth, GreetsWithTheReportAndShowsExactFlatColours)
 {
     auto server = XServer::startXvfb({.width = 1024, .height = 700, .depth = GetParam()});
     PresenterSession session(*server);
-    ASSERT_EQ(session.greeting().rfind("ready {", 0), 0u) << session.greeting();
+    ASSERT_TRUE(startsWith(session.greeting(), "ready {"));
     const auto report = session.report();
     EXPECT_EQ(keysOf(report), REPORT_KEYS);
     EXPECT_EQ(report["pixels"], nlohmann::json::array({1024, 700}));
@@ -45,13 +36,11 @@ TEST_P(Depth, GreetsWithTheReportAndShowsExactFlatColours)
 
     // Right after the greeting the start-up picture is up: a black surround.
     EXPECT_EQ(session.pixel(1000, 5), (Rgb{0, 0, 0}));
-    ASSERT_EQ(session.ask("mode flat").rfind("mode flat window_bits 8 screen_bits ", 0), 0u);
+    ASSERT_TRUE(startsWith(session.ask("mode flat"), "mode flat window_bits 8 screen_bits "));
     const int top = GetParam() == 30 ? 1023 : 255;
     const auto level = [&](int c) { return GetParam() == 30 ? (c << 2) | (c >> 6) : c; };
     for (auto [r, g, b] : {std::tuple{200, 100, 50}, std::tuple{1, 254, 128}, std::tuple{300, -5, 20}}) {
-        ASSERT_EQ(session.ask("rgb " + std::to_string(r) + " " + std::to_string(g) + " " + std::to_string(b))
-                      .rfind("painted ", 0),
-                  0u);
+        ASSERT_TRUE(painted(session.ask(rgbCommand({r, g, b}))));
         const auto clamp = [&](int c) { return c < 0 ? 0 : c > 255 ? top : level(c); };
         EXPECT_EQ(session.pixel(512, 350), (Rgb{clamp(r), clamp(g), clamp(b)}));
     }
@@ -82,33 +71,16 @@ TEST(DeepMode, OnATenBitScreenShowsRoundedTenBitValuesAndFlatShowsReplicatedLeve
     }
 }
 
-// Checks that the square around (cx, cy) shows the tile for red 127.25, anchored at the bottom-left.
-void expectDitherAt(const PresenterSession& session, int cx, int cy, int screenHeight)
-{
-    const auto block = session.area(cx - 8, cy - 8, 16, 16);
-    int upper = 0;
-    for (int y = cy - 8; y < cy + 8; ++y) {
-        for (int x = cx - 8; x < cx + 8; ++x) {
-            const Rgb p = block.at(x, y);
-            const int b = BAYER_MATRIX[tileRow(y, screenHeight) / 2][(x % 16) / 2];
-            ASSERT_EQ(p.r, b < 16 ? 128 : 127) << "at " << x << "," << y;
-            EXPECT_EQ(p.g, 64);
-            EXPECT_EQ(p.b, 10);
-            upper += p.r == 128;
-        }
-    }
-    EXPECT_EQ(upper, 64);  // 16 of the 64 matrix cells, each 2 x 2 pixels
-}
-
 TEST(DitherMode, ThePatternIsAnchoredAtTheBottomLeftCornerBeforeAndAfterAMove)
 {
     // 1000 rows: not a multiple of 16, so the anchoring shows.
     auto server = XServer::startXvfb({.width = 1200, .height = 1000});
     PresenterSession session(*server);
-    ASSERT_EQ(session.ask("rgb 127.25 64 10").rfind("painted ", 0), 0u);
-    expectDitherAt(session, 600, 500, 1000);
+    ASSERT_TRUE(painted(session.ask("rgb 127.25 64 10")));
+    expectDitherTile(session.area(592, 492, 16, 16), 600, 500, 1000);
     ASSERT_EQ(session.ask("move 0.4037 0.3011"), "moved");
-    expectDitherAt(session, static_cast<int>(1200 * 0.4037), static_cast<int>(1000 * 0.3011), 1000);
+    const int cx = static_cast<int>(1200 * 0.4037), cy = static_cast<int>(1000 * 0.3011);
+    expectDitherTile(session.area(cx - 8, cy - 8, 16, 16), cx, cy, 1000);
 }
 
 TEST(Move, APatchAtACornerShowsTheQuarterThatIsOnTheScreen)
@@ -124,7 +96,7 @@ TEST(Move, APatchAtACornerShowsTheQuarterThatIsOnTheScreen)
     ASSERT_EQ(session.ask("move 2 -3"), "moved");  // clamped: the centre on the top-right corner
     EXPECT_EQ(session.pixel(799, 0), (Rgb{250, 200, 150}));
     EXPECT_EQ(session.pixel(0, 0), (Rgb{0, 0, 0}));
-    const auto report = nlohmann::json::parse(session.ask("info").substr(5));
+    const auto report = session.info();
     EXPECT_EQ(report["position"], nlohmann::json::array({1, 0}));
 }
 
@@ -136,21 +108,21 @@ TEST(Burst, TwoCommandsInOneWriteAreAnsweredInOrderEachAfterItsPicture)
     for (int round = 0; round < 5; ++round) {
         const int s = 10 + round, p = 100 + round;
         session.child().write("surround " + std::to_string(s) + " 0 0\nrgb " + std::to_string(p) + " 0 0\n");
-        ASSERT_EQ(session.child().readLine().value_or(""), "surround");
+        ASSERT_EQ(session.nextLine(), "surround");
         EXPECT_EQ(session.pixel(790, 5).r, s);
-        ASSERT_EQ(session.child().readLine().value_or("").rfind("painted ", 0), 0u);
+        ASSERT_TRUE(painted(session.nextLine()));
         EXPECT_EQ(session.pixel(400, 300).r, p);
     }
 }
 
 TEST(Window, CoversExactlyTheChosenOutputOfTwo)
 {
-    if (!haveProgram("Xorg")) GTEST_SKIP() << "Xorg is not installed";
+    SKIP_WITHOUT_PROGRAM("Xorg");
     auto server = XServer::startXorgDummy(CHOSEN_SECOND_OUTPUT);
     // DUMMY1 stands right of DUMMY0: (1280, 0, 1600, 1000). Ask for it by its output id.
     const std::uint32_t number = server->outputIds().at("DUMMY1");
     PresenterSession session(*server, {"--display", std::to_string(number)});
-    ASSERT_EQ(session.greeting().rfind("ready ", 0), 0u);
+    ASSERT_TRUE(startsWith(session.greeting(), "ready "));
     const auto report = session.report();
     EXPECT_EQ(keysOf(report), REPORT_KEYS);
     EXPECT_EQ(report["display_id"], number);
@@ -179,22 +151,17 @@ class Input : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!haveProgram("xdotool")) GTEST_SKIP() << "xdotool is not installed";
+        SKIP_WITHOUT_PROGRAM("xdotool");
         server = XServer::startXvfb({.width = 1000, .height = 800});
         session = std::make_unique<PresenterSession>(*server);
-        ASSERT_EQ(session->greeting().rfind("ready ", 0), 0u);
+        ASSERT_TRUE(startsWith(session->greeting(), "ready "));
     }
     void xdotool(const std::string& args) { ASSERT_EQ(server->run("xdotool " + args), 0) << args; }
-    // The next line, which must come before the reply to an "info" asked afterwards.
-    std::string nextEventLine()
-    {
-        return session->child().readLine(5s).value_or("<none>");
-    }
     // Whether no event line came: the reply to "info" is the very next line.
     void expectNoEventLine()
     {
         std::this_thread::sleep_for(200ms);
-        EXPECT_EQ(session->ask("info").rfind("info ", 0), 0u);
+        EXPECT_TRUE(startsWith(session->ask("info"), "info "));
     }
     std::unique_ptr<XServer> server;
     std::unique_ptr<PresenterSession> session;
@@ -208,16 +175,16 @@ TEST_F(Input, ArrowsNudgeFiveMillimetresAndOneWithShiftOnlyWithTheMarkOn)
     expectNoEventLine();
     ASSERT_EQ(session->ask("mark on"), "mark on");
     xdotool("key Right");
-    const auto right = fractions(nextEventLine());
+    const auto right = positionFractions(session->nextLine(5s));
     EXPECT_NEAR(right.first, 0.5 + 5 * ppmm / 1000, 1e-5);
     EXPECT_NEAR(right.second, 0.5, 1e-5);
     xdotool("key shift+Up");
-    const auto up = fractions(nextEventLine());
+    const auto up = positionFractions(session->nextLine(5s));
     EXPECT_NEAR(up.first, right.first, 1e-5);
     EXPECT_NEAR(up.second, 0.5 - ppmm / 800, 1e-5);
     xdotool("key Left Down");
-    const auto left = fractions(nextEventLine());
-    const auto down = fractions(nextEventLine());
+    const auto left = positionFractions(session->nextLine(5s));
+    const auto down = positionFractions(session->nextLine(5s));
     EXPECT_NEAR(left.first, 0.5, 1e-5);
     EXPECT_NEAR(down.second, up.second + 5 * ppmm / 800, 1e-5);
     ASSERT_EQ(session->ask("mark off"), "mark off");
@@ -229,14 +196,14 @@ TEST_F(Input, ADragWritesOnePositionLineAndAClickWritesKeySpace)
 {
     ASSERT_EQ(session->ask("mark on"), "mark on");
     xdotool("mousemove 500 400 mousedown 1 mousemove 550 400 mousemove 600 400 mouseup 1");
-    const std::string line = nextEventLine();
-    ASSERT_EQ(line.rfind("position ", 0), 0u) << line;
-    EXPECT_NEAR(fractions(line).first, 0.6, 1e-5);
-    EXPECT_NEAR(fractions(line).second, 0.5, 1e-5);
+    const std::string line = session->nextLine(5s);
+    ASSERT_TRUE(startsWith(line, "position "));
+    EXPECT_NEAR(positionFractions(line).first, 0.6, 1e-5);
+    EXPECT_NEAR(positionFractions(line).second, 0.5, 1e-5);
     expectNoEventLine();
     xdotool("mousemove 600 400 click 1");
-    EXPECT_EQ(nextEventLine(), "key space");
-    const auto report = nlohmann::json::parse(session->ask("info").substr(5));
+    EXPECT_EQ(session->nextLine(5s), "key space");
+    const auto report = session->info();
     EXPECT_NEAR(double(report["position"][0]), 0.6, 1e-5);
 }
 
@@ -244,12 +211,12 @@ TEST_F(Input, ReturnSpaceAndKeypadEnterSignalAndEscapeCloses)
 {
     for (const char* key : {"Return", "space", "KP_Enter"}) {
         xdotool(std::string("key ") + key);
-        EXPECT_EQ(nextEventLine(), "key space") << key;
+        EXPECT_EQ(session->nextLine(5s), "key space") << key;
     }
     xdotool("key a Tab F1");
     expectNoEventLine();
     xdotool("key Escape");
-    EXPECT_EQ(nextEventLine(), "closed");
+    EXPECT_EQ(session->nextLine(5s), "closed");
     EXPECT_EQ(session->child().wait(), 0);
     EXPECT_EQ(session->child().errorOutput(), "");
 }
@@ -297,9 +264,9 @@ TEST(Ending, ALostDisplayEndsWithStatusOne)
 {
     auto server = XServer::startXvfb({.width = 640, .height = 480});
     PresenterSession session(*server);
-    ASSERT_EQ(session.greeting().rfind("ready ", 0), 0u);
+    ASSERT_TRUE(startsWith(session.greeting(), "ready "));
     kill(server->pid(), SIGKILL);
-    EXPECT_EQ(session.child().readLine().value_or(""), "error display connection lost");
+    EXPECT_EQ(session.nextLine(), "error display connection lost");
     EXPECT_EQ(session.child().wait(), 1);
 }
 

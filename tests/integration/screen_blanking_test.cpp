@@ -51,7 +51,7 @@ TEST_P(Blanking, NeitherSaverNorPowerSavingStartsWhileRunningAndSettingsStayTheS
 {
     std::unique_ptr<XServer> server;
     if (GetParam().xorg) {
-        if (!haveProgram("Xorg")) GTEST_SKIP() << "Xorg is not installed";
+        SKIP_WITHOUT_PROGRAM("Xorg");
         server = XServer::startXorgDummy({{1024, 768}});
     } else {
         server = XServer::startXvfb({.width = 640, .height = 480});
@@ -66,13 +66,13 @@ TEST_P(Blanking, NeitherSaverNorPowerSavingStartsWhileRunningAndSettingsStayTheS
 
     {
         PresenterSession session(*server);
-        ASSERT_EQ(session.greeting().rfind("ready ", 0), 0u);
+        ASSERT_TRUE(startsWith(session.greeting(), "ready "));
         std::this_thread::sleep_for(6s);
         EXPECT_EQ(saverState(server->display()), XCB_SCREENSAVER_STATE_OFF);
         if (dpms) {
             EXPECT_NE(server->output("xset q").find("Monitor is On"), std::string::npos);
         }
-        ASSERT_EQ(session.ask("rgb 1 2 3").rfind("painted ", 0), 0u);
+        ASSERT_TRUE(painted(session.ask("rgb 1 2 3")));
         session.child().write("quit\n");
         EXPECT_EQ(session.child().wait(), 0);
     }
@@ -89,7 +89,8 @@ INSTANTIATE_TEST_SUITE_P(Servers, Blanking,
 // Where a desktop session runs, its screen saver is asked to stay off too (on the session bus).
 TEST(SessionScreenSaver, IsAskedToStayOffWhileThePresenterRuns)
 {
-    if (!haveProgram("dbus-daemon") || !haveProgram("dbus-monitor")) GTEST_SKIP() << "dbus is not installed";
+    SKIP_WITHOUT_PROGRAM("dbus-daemon");
+    SKIP_WITHOUT_PROGRAM("dbus-monitor");
     auto server = XServer::startXvfb({.width = 640, .height = 480});
     ChildProcess bus({"/bin/sh", "-c", "exec dbus-daemon --session --nofork --nopidfile --print-address=1"});
     const std::string address = bus.readLine(10s).value_or("");
@@ -99,7 +100,7 @@ TEST(SessionScreenSaver, IsAskedToStayOffWhileThePresenterRuns)
     ASSERT_TRUE(monitor.readLine(10s)) << "the monitor is listening";
 
     PresenterSession session(*server, {}, {{"DBUS_SESSION_BUS_ADDRESS", address}});
-    ASSERT_EQ(session.greeting().rfind("ready ", 0), 0u);
+    ASSERT_TRUE(startsWith(session.greeting(), "ready "));
     bool inhibitAsked = false;
     bool named = false;
     for (auto line = monitor.readLine(5s); line; line = monitor.readLine(5s)) {
@@ -111,7 +112,7 @@ TEST(SessionScreenSaver, IsAskedToStayOffWhileThePresenterRuns)
     }
     EXPECT_TRUE(inhibitAsked);
     EXPECT_TRUE(named);
-    ASSERT_EQ(session.ask("rgb 1 2 3").rfind("painted ", 0), 0u);
+    ASSERT_TRUE(painted(session.ask("rgb 1 2 3")));
     EXPECT_EQ(session.child().errorOutput(), "");
 }
 

@@ -15,11 +15,6 @@ namespace {
 
 using Colour = std::array<int, 3>;
 
-bool painted(const std::string& reply)
-{
-    return reply.rfind("painted ", 0) == 0;
-}
-
 // The last commit that attached a buffer.
 ScriptedCommit lastFrame(const std::vector<ScriptedCommit>& commits)
 {
@@ -36,7 +31,7 @@ protected:
     {
         compositor_ = std::make_unique<ScriptedCompositor>(std::move(options));
         session_ = std::make_unique<ControllerSession>(args, compositor_->env());
-        ASSERT_EQ(session_->greeting().rfind("ready {", 0), 0u) << session_->greeting();
+        ASSERT_TRUE(startsWith(session_->greeting(), "ready {"));
     }
 
     std::unique_ptr<ScriptedCompositor> compositor_;
@@ -58,7 +53,7 @@ TEST_F(OnScriptedCompositor, TheChosenOutputIsCoveredWithoutASeat)
 
     session_ = std::make_unique<ControllerSession>(std::vector<std::string>{"--display", displays[1]["display_id"].dump()},
                                                    compositor_->env());
-    ASSERT_EQ(session_->greeting().rfind("ready {", 0), 0u) << session_->greeting();
+    ASSERT_TRUE(startsWith(session_->greeting(), "ready {"));
     EXPECT_EQ(session_->report()["pixels"], nlohmann::json::array({800, 600}));
     EXPECT_TRUE(compositor_->clientConnected());
     EXPECT_EQ(compositor_->fullscreenRequests(), std::vector<int>{1});
@@ -136,7 +131,7 @@ TEST_F(OnScriptedCompositor, TheReplyWaitsForTheHeldBackFrameCallback)
     ASSERT_TRUE(compositor_->waitFor([&](const auto& commits) { return commits.size() > before; }, 5s));
     EXPECT_EQ(session_->child().readLine(300ms), std::nullopt);
     compositor_->setFrameCallbacks(true);
-    EXPECT_TRUE(painted(session_->child().readLine().value_or("")));
+    EXPECT_TRUE(painted(session_->nextLine()));
 }
 
 TEST_F(OnScriptedCompositor, WithheldReportsAreTakenAsShownAfterTheFrameCallback)
@@ -158,9 +153,9 @@ TEST_F(OnScriptedCompositor, ThePaintedTimeIsTheReportedPresentation)
     compositor_->setFeedback(FeedbackRule::present, 20ms);
     const double sent = wallClock();
     const std::string reply = session_->ask("rgb 40 50 60");
-    ASSERT_TRUE(painted(reply)) << reply;
-    EXPECT_GE(std::stod(reply.substr(8)), sent + 0.019);
-    EXPECT_LE(std::stod(reply.substr(8)), wallClock());
+    ASSERT_TRUE(painted(reply));
+    EXPECT_GE(paintedTime(reply), sent + 0.019);
+    EXPECT_LE(paintedTime(reply), wallClock());
 }
 
 TEST_F(OnScriptedCompositor, DeepFramesAreEightBitWhereTheOutputIsNotDescribed)
@@ -180,14 +175,8 @@ TEST_F(OnScriptedCompositor, AConfigureSmallerThanTheOutputEndsTheRun)
     start();
     compositor_->setFullscreenAnswered(false);
     compositor_->configure(320, 240, false);
-    EXPECT_EQ(session_->child().readLine(5s).value_or(""), "error window does not cover the display");
+    EXPECT_EQ(session_->nextLine(5s), "error window does not cover the display");
     EXPECT_EQ(session_->child().wait(), 1);
-}
-
-// The time a `painted` reply carries, as seconds since 1970.
-double paintedAt(const std::string& reply)
-{
-    return painted(reply) ? std::stod(reply.substr(8)) : 0;
 }
 
 TEST_F(OnScriptedCompositor, AReportThatComesLateCountsForItsFrameAndEndsTheSilence)
@@ -203,14 +192,15 @@ TEST_F(OnScriptedCompositor, AReportThatComesLateCountsForItsFrameAndEndsTheSile
     ASSERT_TRUE(painted(session_->ask("rgb 1 1 1")));
     const double sent = wallClock();
     const std::string reply = session_->ask("rgb 2 2 2");
-    EXPECT_GE(paintedAt(reply), sent + 0.019) << reply;
+    ASSERT_TRUE(painted(reply));
+    EXPECT_GE(paintedTime(reply), sent + 0.019);
 }
 
 // Seconds from now until `reply` comes to the line just written.
 double secondsUntilReply(ControllerSession& session, std::string& reply)
 {
     const double from = wallClock();
-    reply = session.child().readLine(10s).value_or("");
+    reply = session.nextLine(10s);
     return wallClock() - from;
 }
 
@@ -230,11 +220,11 @@ TEST_F(OnScriptedCompositor, OneOverdueReportMakesTheFollowingFramesShownAtTheir
     std::string reply;
     session_->child().write("rgb 9 8 1\n");
     EXPECT_GE(secondsUntilReply(*session_, reply), 2.5);
-    ASSERT_TRUE(painted(reply)) << reply;
+    ASSERT_TRUE(painted(reply));
     // That frame's report never came: the compositor gives none, and the next frame is not held for one.
     session_->child().write("rgb 9 8 2\n");
     EXPECT_LT(secondsUntilReply(*session_, reply), 2.0);
-    ASSERT_TRUE(painted(reply)) << reply;
+    ASSERT_TRUE(painted(reply));
 }
 
 TEST_F(OnScriptedCompositor, AFrameCommittedAgainAfterAConfigureWaitsOnlyForTheFirstCommitsReport)
@@ -249,8 +239,8 @@ TEST_F(OnScriptedCompositor, AFrameCommittedAgainAfterAConfigureWaitsOnlyForTheF
     // commit's report falls due 3 s after the first frame callback, not 3 s after the second one.
     std::this_thread::sleep_for(1500ms);
     compositor_->configure(640, 480, true);
-    const std::string reply = session_->child().readLine(10s).value_or("");
-    ASSERT_TRUE(painted(reply)) << reply;
+    const std::string reply = session_->nextLine(10s);
+    ASSERT_TRUE(painted(reply));
     EXPECT_LT(wallClock() - sent, 4.0);
     // The configure was answered by that commit alone: no frame follows the reply.
     EXPECT_FALSE(compositor_->waitFor([&](const auto& commits) { return commits.size() > before + 2; }, 500ms));
@@ -292,7 +282,7 @@ TEST_F(OnScriptedCompositor, AnOutputTooLargeForTheProtocolsSizesIsRefusedAtStar
     options.outputs[0].width = options.outputs[0].height = 23200;
     compositor_ = std::make_unique<ScriptedCompositor>(options);
     ControllerSession session({}, compositor_->env());
-    EXPECT_EQ(session.greeting().rfind("error no window on screen ", 0), 0u) << session.greeting();
+    EXPECT_TRUE(startsWith(session.greeting(), "error no window on screen "));
     EXPECT_EQ(session.child().wait(), 1);
 }
 
@@ -329,12 +319,12 @@ TEST_P(Placement, NoPaintedWhileTheWindowIsElsewhere)
         compositor_->configure(640, 480, true);
         compositor_->leaveOutput(1);
         compositor_->enterOutput(0);
-        EXPECT_TRUE(painted(session_->child().readLine().value_or("")));
+        EXPECT_TRUE(painted(session_->nextLine()));
         EXPECT_EQ(compositor_->pixel(320, 240), (Colour{200, 100, 50}));
         ASSERT_TRUE(painted(session_->ask("rgb 1 2 3")));
         return;
     }
-    EXPECT_EQ(session_->child().readLine(5s).value_or(""), "error window does not cover the display");
+    EXPECT_EQ(session_->nextLine(5s), "error window does not cover the display");
     EXPECT_EQ(session_->child().wait(), 1);
     EXPECT_GT(compositor_->fullscreenRequests().size(), asked);
 }

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "child_process.hpp"
+#include "presenter_session.hpp"
 #include "x_server.hpp"
 
 namespace pp::test {
@@ -44,11 +45,11 @@ TEST_F(StartupUnderXvfb, AnUnusableDisplayWordSelectsTheMainScreen)
         {"--display", " 7"}, {"--mm", "50", "--display"}, {"--display", "-1"}};
     // The main screen's number, as the greeting of a run without --display gives it.
     const auto plain = runToEnd({}, env());
-    ASSERT_EQ(plain.output.rfind("ready {", 0), 0u) << plain.output;
+    ASSERT_TRUE(startsWith(plain.output, "ready {"));
     const auto mainId = nlohmann::json::parse(plain.output.substr(6))["display_id"];
     for (const auto& args : cases) {
         const auto result = runToEnd(args, env());
-        ASSERT_EQ(result.output.rfind("ready {", 0), 0u) << args.back() << ": " << result.output;
+        ASSERT_TRUE(startsWith(result.output, "ready {")) << args.back();
         EXPECT_EQ(nlohmann::json::parse(result.output.substr(6))["display_id"], mainId) << args.back();
         EXPECT_EQ(result.status, 0) << args.back();
         EXPECT_EQ(result.errors, "");

@@ -34,13 +34,13 @@ TEST_P(WaylandPlacement, PaintedIsOnTheChosenOutputOrTheRunEnds)
     const std::string chosen = list.at(1)["output"];
     const std::string other = list.at(0)["output"];
     WaylandPresenterSession session(*sway, {"--display", std::to_string(list.at(1)["display_id"].get<long>())});
-    ASSERT_EQ(session.ask("rgb 10 20 30").rfind("painted ", 0), 0u);
+    ASSERT_TRUE(painted(session.ask("rgb 10 20 30")));
 
     std::unique_ptr<ChildProcess> cover;
     if (GetParam().coverWithClient) {
         cover = std::make_unique<ChildProcess>(
             std::vector<std::string>{PP_WAYLAND_TEST_CLIENT, "--colour", "01FE80", "--output", chosen}, sway->env());
-        ASSERT_EQ(cover->readLine().value_or("").rfind("configured", 0), 0u);
+        ASSERT_TRUE(startsWith(cover->readLine().value_or(""), "configured"));
     }
     for (std::string command : GetParam().commands) {
         if (const auto at = command.find("OTHER"); at != std::string::npos) command.replace(at, 5, other);

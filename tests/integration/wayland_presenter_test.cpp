@@ -48,7 +48,7 @@ TEST_P(OnCompositor, GreetsWithTheOutputAndCoversItExactly)
 {
     auto compositor = startTestCompositor(GetParam(), 960, 600);
     WaylandPresenterSession session(*compositor);
-    ASSERT_EQ(session.greeting().rfind("ready {", 0), 0u) << session.greeting();
+    ASSERT_TRUE(startsWith(session.greeting(), "ready {"));
     const auto report = session.report();
     EXPECT_EQ(report.size(), 12u);
     EXPECT_EQ(report["platform"], "linux");
@@ -65,7 +65,7 @@ TEST_P(OnCompositor, GreetsWithTheOutputAndCoversItExactly)
     EXPECT_EQ(displayList(*compositor).at(0)["bits"], managed ? 10 : 8);
     ASSERT_EQ(session.ask("mode flat"), "mode flat window_bits 8 screen_bits " + bits + " layer RGBA8Uint");
     ASSERT_EQ(session.ask("surround 20 40 60"), "surround");
-    ASSERT_EQ(session.ask("rgb 200 100 50").rfind("painted ", 0), 0u);
+    ASSERT_TRUE(painted(session.ask("rgb 200 100 50")));
     const Screenshot shot = session.screen(firstOutput(*compositor));
     ASSERT_EQ(shot.width, 960);
     ASSERT_EQ(shot.height, 600);
@@ -94,25 +94,15 @@ TEST_P(OnCompositor, DitherTileIsAnchoredAtTheBottomLeftDevicePixel)
     // 601 rows: not a multiple of 16, so the anchoring shows.
     auto compositor = startTestCompositor(GetParam(), 800, 601);
     WaylandPresenterSession session(*compositor);
-    ASSERT_EQ(session.ask("rgb 127.25 64 10").rfind("painted ", 0), 0u);
+    ASSERT_TRUE(painted(session.ask("rgb 127.25 64 10")));
     for (const char* move : {"move 0.5 0.5", "move 0.4037 0.3011"}) {
+        SCOPED_TRACE(move);
         ASSERT_EQ(session.ask(move), "moved");
         std::istringstream words(move + 5);
         double fx = 0, fy = 0;
         words >> fx >> fy;
         const int cx = int(800 * fx), cy = int(601 * fy);
-        const Screenshot shot = session.screen(firstOutput(*compositor));
-        int upper = 0;
-        for (int y = cy - 8; y < cy + 8; ++y)
-            for (int x = cx - 8; x < cx + 8; ++x) {
-                const Rgb p = shot.at(x, y);
-                const int b = BAYER_MATRIX[tileRow(y, 601) / 2][(x % 16) / 2];
-                ASSERT_EQ(p.r, b < 16 ? 128 : 127) << move << " at " << x << "," << y;
-                ASSERT_EQ(p.g, 64);
-                ASSERT_EQ(p.b, 10);
-                upper += p.r == 128;
-            }
-        EXPECT_EQ(upper, 64) << move;
+        expectDitherTile(session.screen(firstOutput(*compositor)), cx, cy, 601);
     }
 }
 
@@ -120,20 +110,19 @@ TEST_P(OnCompositor, EveryPaintedColourIsOnTheScreenWhenTheReplyArrives)
 {
     auto compositor = startTestCompositor(GetParam(), 640, 480);
     WaylandPresenterSession session(*compositor);
-    ASSERT_EQ(session.ask("mode flat").rfind("mode flat", 0), 0u);
+    ASSERT_TRUE(startsWith(session.ask("mode flat"), "mode flat"));
     const std::string output = firstOutput(*compositor);
     for (int i = 0; i < 10; ++i) {
         // An idle desktop: nothing else asks the compositor for a frame between the commands.
         std::this_thread::sleep_for(std::chrono::milliseconds(i == 0 ? 0 : 1000));
         const int r = 25 * i + 3, g = 250 - 20 * i, b = 7 * i;
         const double sent = wallClock();
-        const std::string reply = session.ask("rgb " + std::to_string(r) + " " + std::to_string(g) + " " +
-                                              std::to_string(b));
+        const std::string reply = session.ask(rgbCommand({r, g, b}));
         const double arrived = wallClock();
-        ASSERT_EQ(reply.rfind("painted ", 0), 0u) << reply;
+        ASSERT_TRUE(painted(reply));
         const Screenshot shot = session.screen(output);
         EXPECT_EQ(shot.at(320, 240), (Rgb{r, g, b})) << "command " << i;
-        const double painted = std::stod(reply.substr(8));
+        const double painted = paintedTime(reply);
         EXPECT_GE(painted, sent) << "command " << i;
         EXPECT_LE(painted, arrived) << "command " << i;
     }
@@ -143,7 +132,7 @@ TEST_P(OnCompositor, ACompositorThatDiesEndsTheRunWithTheErrorLine)
 {
     auto compositor = startTestCompositor(GetParam(), 640, 480);
     WaylandPresenterSession session(*compositor);
-    ASSERT_EQ(session.ask("rgb 1 2 3").rfind("painted ", 0), 0u);
+    ASSERT_TRUE(painted(session.ask("rgb 1 2 3")));
     compositor->kill();
     std::string last;
     while (auto line = session.child().readLine(5s)) last = *line;
@@ -163,8 +152,8 @@ TEST(WaylandScale, AtScaleTwoTheTileStaysOneDevicePixelAndThePatchKeepsItsMillim
     ASSERT_EQ(report["pixels"], nlohmann::json::array({1280, 720}));
     // 0 x 0 mm: the patch is half the height in points across: 180 of the 360 points, 360 device
     // pixels; its 65 mm are 360 device pixels at 360 / 65 device pixels per mm.
-    ASSERT_EQ(session.ask("mode flat").rfind("mode flat", 0), 0u);
-    ASSERT_EQ(session.ask("rgb 250 250 250").rfind("painted ", 0), 0u);
+    ASSERT_TRUE(startsWith(session.ask("mode flat"), "mode flat"));
+    ASSERT_TRUE(painted(session.ask("rgb 250 250 250")));
     Screenshot shot = session.screen(firstOutput(*sway));
     int first = -1, last = -1;
     for (int x = 0; x < 1280; ++x)
@@ -175,14 +164,9 @@ TEST(WaylandScale, AtScaleTwoTheTileStaysOneDevicePixelAndThePatchKeepsItsMillim
     EXPECT_NEAR(last - first + 1, 360, 2);
     EXPECT_NEAR((first + last) / 2.0, 639.5, 1);
 
-    ASSERT_EQ(session.ask("mode dither").rfind("mode dither", 0), 0u);
-    ASSERT_EQ(session.ask("rgb 127.25 64 10").rfind("painted ", 0), 0u);
-    shot = session.screen(firstOutput(*sway));
-    for (int y = 352; y < 368; ++y)
-        for (int x = 632; x < 648; ++x) {
-            const int b = BAYER_MATRIX[tileRow(y, 720) / 2][(x % 16) / 2];
-            ASSERT_EQ(shot.at(x, y).r, b < 16 ? 128 : 127) << x << "," << y;
-        }
+    ASSERT_TRUE(startsWith(session.ask("mode dither"), "mode dither"));
+    ASSERT_TRUE(painted(session.ask("rgb 127.25 64 10")));
+    expectDitherTile(session.screen(firstOutput(*sway)), 640, 360, 720);
 }
 
 TEST(WaylandOutputs, TheChosenOutputIsCoveredAndTheOtherUntouched)
@@ -196,7 +180,7 @@ TEST(WaylandOutputs, TheChosenOutputIsCoveredAndTheOtherUntouched)
     const std::string firstName = list.at(0)["output"];
     WaylandPresenterSession session(*sway, {"--display", std::to_string(list.at(1)["display_id"].get<long>())});
     EXPECT_EQ(session.report()["display_id"], list.at(1)["display_id"]);
-    ASSERT_EQ(session.ask("mode flat").rfind("mode flat", 0), 0u);
+    ASSERT_TRUE(startsWith(session.ask("mode flat"), "mode flat"));
     ASSERT_EQ(session.ask("surround 90 80 70"), "surround");
     EXPECT_TRUE(session.screen(secondName).uniform(0, 0, 640, 100, Rgb{90, 80, 70}));
     EXPECT_TRUE(session.screen(firstName).uniform(0, 0, 640, 480, Rgb{32, 48, 64}));
@@ -207,33 +191,26 @@ TEST(WaylandKeys, TypedKeysMoveTheMarkedPatchAndEndTheRun)
     auto sway = startTestCompositor(TestCompositor::sway, 1000, 650);
     WaylandPresenterSession session(*sway);
     ChildProcess& child = session.child();
-    auto nextLine = [&] { return child.readLine(3s).value_or("<none>"); };
 
     // With the mark off the arrows do nothing.
     ASSERT_EQ(sway->type({"-k", "Left"}), 0);
     ASSERT_EQ(session.ask("mark on"), "mark on");  // the first line after the keys: none of them wrote
 
-    auto fraction = [](const std::string& line) {
-        std::istringstream words(line.substr(9));
-        double x = 0, y = 0;
-        words >> x >> y;
-        return std::pair{x, y};
-    };
     // 0 x 0 mm: 325 points is 65 mm, 5 points per mm.
     ASSERT_EQ(sway->type({"-k", "Right"}), 0);
-    const auto right = fraction(nextLine());
+    const auto right = positionFractions(session.nextLine(3s));
     EXPECT_NEAR(right.first, 0.5 + 25.0 / 1000, 1e-5);
     ASSERT_EQ(sway->type({"-M", "shift", "-k", "Up", "-m", "shift"}), 0);
-    const auto up = fraction(nextLine());
+    const auto up = positionFractions(session.nextLine(3s));
     EXPECT_NEAR(up.second, 0.5 - 5.0 / 650, 1e-5);
     EXPECT_NEAR(up.first, right.first, 1e-5);
 
     for (const char* key : {"Return", "space", "KP_Enter"}) {
         ASSERT_EQ(sway->type({"-k", key}), 0);
-        EXPECT_EQ(nextLine(), "key space") << key;
+        EXPECT_EQ(session.nextLine(3s), "key space") << key;
     }
     ASSERT_EQ(sway->type({"-k", "Escape"}), 0);
-    EXPECT_EQ(nextLine(), "closed");
+    EXPECT_EQ(session.nextLine(3s), "closed");
     EXPECT_EQ(child.wait(), 0);
     EXPECT_EQ(child.errorOutput(), "");
 }
@@ -243,7 +220,7 @@ TEST(WaylandIdle, TheCompositorSeesTheWindowInhibitingIdle)
     auto sway = startTestCompositor(TestCompositor::sway, 640, 480);
     EXPECT_FALSE(sway->idleInhibited());
     WaylandPresenterSession session(*sway);
-    ASSERT_EQ(session.greeting().rfind("ready ", 0), 0u);
+    ASSERT_TRUE(startsWith(session.greeting(), "ready "));
     EXPECT_TRUE(sway->idleInhibited());
 }
 

@@ -37,10 +37,10 @@ TEST_P(AnotherClient, TheNextReplysFrameIsWholeAndInPlace)
 {
     auto server = XServer::startXvfb({.width = WIDTH, .height = HEIGHT});
     PresenterSession session(*server);
-    ASSERT_EQ(session.greeting().rfind("ready ", 0), 0u);
-    ASSERT_EQ(session.ask("mode flat").rfind("mode flat", 0), 0u);
+    ASSERT_TRUE(startsWith(session.greeting(), "ready "));
+    ASSERT_TRUE(startsWith(session.ask("mode flat"), "mode flat"));
     ASSERT_EQ(session.ask("surround 30 60 90"), "surround");
-    ASSERT_EQ(session.ask("rgb 200 100 50").rfind("painted ", 0), 0u);
+    ASSERT_TRUE(painted(session.ask("rgb 200 100 50")));
     const RootImage before = session.area(0, 0, WIDTH, HEIGHT);
     ASSERT_EQ(before.at(WIDTH / 2, HEIGHT / 2), (Rgb{200, 100, 50}));
     ASSERT_EQ(before.at(2, 2), (Rgb{30, 60, 90}));
@@ -51,12 +51,12 @@ TEST_P(AnotherClient, TheNextReplysFrameIsWholeAndInPlace)
     GetParam().act(other, window);
 
     // A frame of another colour, then the first one again: each reply's frame is read back whole.
-    ASSERT_EQ(session.ask("rgb 10 220 30").rfind("painted ", 0), 0u);
+    ASSERT_TRUE(painted(session.ask("rgb 10 220 30")));
     const RootImage other1 = session.area(0, 0, WIDTH, HEIGHT);
     EXPECT_EQ(other1.at(WIDTH / 2, HEIGHT / 2), (Rgb{10, 220, 30}));
     EXPECT_EQ(other1.at(2, 2), (Rgb{30, 60, 90}));
     EXPECT_EQ(other1.at(WIDTH - 1, HEIGHT - 1), (Rgb{30, 60, 90}));
-    ASSERT_EQ(session.ask("rgb 200 100 50").rfind("painted ", 0), 0u);
+    ASSERT_TRUE(painted(session.ask("rgb 200 100 50")));
     EXPECT_EQ(differences(before, session.area(0, 0, WIDTH, HEIGHT)), 0);
     EXPECT_EQ(other.presenterWindow(), window) << "the window is a child of the root again";
     EXPECT_EQ(session.child().errorOutput(), "");
@@ -82,8 +82,8 @@ TEST(DestroyedWindow, EndsWithItsErrorLineAndStatusOneWithNoReplyAfterIt)
 {
     auto server = XServer::startXvfb({.width = WIDTH, .height = HEIGHT});
     PresenterSession session(*server);
-    ASSERT_EQ(session.greeting().rfind("ready ", 0), 0u);
-    ASSERT_EQ(session.ask("rgb 1 2 3").rfind("painted ", 0), 0u);
+    ASSERT_TRUE(startsWith(session.greeting(), "ready "));
+    ASSERT_TRUE(painted(session.ask("rgb 1 2 3")));
     OtherClient other(server->display());
     other.destroy(other.presenterWindow());
     session.child().write("rgb 4 5 6\ninfo\n");
@@ -103,12 +103,12 @@ class ChosenOutput : public ::testing::TestWithParam<OutputChange> {};
 
 TEST_P(ChosenOutput, ChangedByRandrEndsTheRunWithOneErrorLineAndNoLaterPainted)
 {
-    if (!haveProgram("Xorg")) GTEST_SKIP() << "Xorg is not installed";
+    SKIP_WITHOUT_PROGRAM("Xorg");
     auto server = XServer::startXorgDummy(CHOSEN_SECOND_OUTPUT);
     const std::uint32_t number = server->outputIds().at("DUMMY1");
     PresenterSession session(*server, {"--display", std::to_string(number)});
-    ASSERT_EQ(session.greeting().rfind("ready ", 0), 0u);
-    ASSERT_EQ(session.ask("rgb 9 9 9").rfind("painted ", 0), 0u);
+    ASSERT_TRUE(startsWith(session.greeting(), "ready "));
+    ASSERT_TRUE(painted(session.ask("rgb 9 9 9")));
 
     ASSERT_EQ(server->run(GetParam().xrandr), 0) << GetParam().xrandr;
     session.child().write("rgb 200 0 0\nrgb 0 200 0\ninfo\n");
@@ -131,13 +131,13 @@ INSTANTIATE_TEST_SUITE_P(
 // A change to another output leaves the chosen one as it is: the run goes on.
 TEST(OtherOutput, ChangedByRandrLeavesTheRunGoing)
 {
-    if (!haveProgram("Xorg")) GTEST_SKIP() << "Xorg is not installed";
+    SKIP_WITHOUT_PROGRAM("Xorg");
     auto server = XServer::startXorgDummy(CHOSEN_SECOND_OUTPUT);
     PresenterSession session(*server);  // the primary, DUMMY0 at (0, 0)
-    ASSERT_EQ(session.greeting().rfind("ready ", 0), 0u);
+    ASSERT_TRUE(startsWith(session.greeting(), "ready "));
     ASSERT_EQ(server->run("xrandr --output DUMMY1 --pos 1280x200"), 0);
-    ASSERT_EQ(session.ask("mode flat").rfind("mode flat", 0), 0u);
-    ASSERT_EQ(session.ask("rgb 250 10 10").rfind("painted ", 0), 0u);
+    ASSERT_TRUE(startsWith(session.ask("mode flat"), "mode flat"));
+    ASSERT_TRUE(painted(session.ask("rgb 250 10 10")));
     EXPECT_EQ(session.pixel(640, 400), (Rgb{250, 10, 10}));
 }
 

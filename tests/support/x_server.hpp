@@ -64,6 +64,12 @@ int runShell(const std::string& command, const std::string& name, const std::str
 // Whether a program is on PATH.
 bool haveProgram(const std::string& name);
 
+// Skips the test where the program `name` is not on PATH. Use at the top of a test body or SetUp.
+#define SKIP_WITHOUT_PROGRAM(name)                                                             \
+    do {                                                                                       \
+        if (!::pp::test::haveProgram(name)) GTEST_SKIP() << (name) << " is not installed";     \
+    } while (false)
+
 // The atom of that name on the connection's server, made if need be; XCB_ATOM_NONE when the server does
 // not answer.
 xcb_atom_t internAtom(xcb_connection_t* connection, const std::string& name);
