@@ -76,7 +76,7 @@ TEST(DitherMode, ThePatternIsAnchoredAtTheBottomLeftCornerBeforeAndAfterAMove)
     // 1000 rows: not a multiple of 16, so the anchoring shows.
     auto server = XServer::startXvfb({.width = 1200, .height = 1000});
     PresenterSession session(*server);
-    ASSERT_TRUE(painted(session.ask("rgb 127.25 64 10")));
+    ASSERT_TRUE(painted(session.ask(DITHER_COMMAND)));
     expectDitherTile(session.area(592, 492, 16, 16), 600, 500, 1000);
     ASSERT_EQ(session.ask("move 0.4037 0.3011"), "moved");
     const int cx = static_cast<int>(1200 * 0.4037), cy = static_cast<int>(1000 * 0.3011);

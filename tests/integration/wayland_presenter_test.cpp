@@ -94,7 +94,7 @@ TEST_P(OnCompositor, DitherTileIsAnchoredAtTheBottomLeftDevicePixel)
     // 601 rows: not a multiple of 16, so the anchoring shows.
     auto compositor = startTestCompositor(GetParam(), 800, 601);
     WaylandPresenterSession session(*compositor);
-    ASSERT_TRUE(painted(session.ask("rgb 127.25 64 10")));
+    ASSERT_TRUE(painted(session.ask(DITHER_COMMAND)));
     for (const char* move : {"move 0.5 0.5", "move 0.4037 0.3011"}) {
         SCOPED_TRACE(move);
         ASSERT_EQ(session.ask(move), "moved");
@@ -165,7 +165,7 @@ TEST(WaylandScale, AtScaleTwoTheTileStaysOneDevicePixelAndThePatchKeepsItsMillim
     EXPECT_NEAR((first + last) / 2.0, 639.5, 1);
 
     ASSERT_TRUE(startsWith(session.ask("mode dither"), "mode dither"));
-    ASSERT_TRUE(painted(session.ask("rgb 127.25 64 10")));
+    ASSERT_TRUE(painted(session.ask(DITHER_COMMAND)));
     expectDitherTile(session.screen(firstOutput(*sway)), 640, 360, 720);
 }
 
