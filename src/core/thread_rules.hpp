@@ -25,25 +25,35 @@ private:
     mutable std::atomic<std::thread::id> owner_{};
 };
 
-// Calls that may come from any thread, one at a time: a Use lasts for a call and knows whether another
-// call was inside at the same time.
+// Calls that may come from any thread, one at a time: a Use lasts for a call and knows whether a call
+// of another thread was inside at the same time. A call may make other calls of the same object.
 class OneAtATime {
 public:
     class Use {
     public:
-        explicit Use(const OneAtATime& rule) : rule_(rule), alone_(rule.inside_.fetch_add(1) == 0) {}
-        ~Use() { rule_.inside_.fetch_sub(1); }
+        explicit Use(const OneAtATime& rule) : rule_(rule)
+        {
+            std::thread::id holder{};
+            const std::thread::id self = std::this_thread::get_id();
+            holds_ = rule.holder_.compare_exchange_strong(holder, self);
+            alone_ = holds_ || holder == self;
+        }
+        ~Use()
+        {
+            if (holds_) rule_.holder_.store(std::thread::id{});
+        }
         Use(const Use&) = delete;
         Use& operator=(const Use&) = delete;
         bool alone() const { return alone_; }
 
     private:
         const OneAtATime& rule_;
-        bool alone_;
+        bool holds_ = false;  // this Use took the rule, and gives it back when it ends
+        bool alone_ = false;
     };
 
 private:
-    mutable std::atomic<int> inside_{0};
+    mutable std::atomic<std::thread::id> holder_{};  // the thread inside, or none
 };
 
 }  // namespace pp

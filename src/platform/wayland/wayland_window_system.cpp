@@ -13,6 +13,7 @@ WaylandWindowSystem::~WaylandWindowSystem() = default;
 
 std::vector<Screen> WaylandWindowSystem::screens()
 {
+    PP_ONE_AT_A_TIME(oneAtATime_);
     std::vector<Screen> screens;
     for (const Output* output : connection_->outputs()) {
         screens.push_back(screenOf(output->state, connection_->bitsPerSample(*output)));
@@ -23,6 +24,7 @@ std::vector<Screen> WaylandWindowSystem::screens()
 
 std::optional<Screen> WaylandWindowSystem::mainScreen()
 {
+    PP_ONE_AT_A_TIME(oneAtATime_);
     const auto all = screens();
     if (all.empty()) return std::nullopt;
     return all.front();

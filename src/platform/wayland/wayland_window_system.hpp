@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "core/thread_rules.hpp"
 #include "platform/wayland/wayland_connection.hpp"
 #include "platform/wayland/wayland_main_loop.hpp"
 #include "platform/window_system.hpp"
@@ -31,6 +32,7 @@ public:
 private:
     std::unique_ptr<WaylandConnection> connection_;
     WaylandMainLoop loop_;
+    OneAtATime oneAtATime_;  // the queries' thread rule, checked in debug builds
 };
 
 // The window system of the compositor named by WAYLAND_DISPLAY (or the default socket); none when no

@@ -293,16 +293,19 @@ std::vector<std::uint8_t> X11Displays::advertisedOf(const Pass& pass, std::uint3
 
 std::vector<Screen> X11Displays::screens()
 {
+    PP_ONE_AT_A_TIME(oneAtATime_);
     return readPass(std::nullopt, 0).screens;
 }
 
 std::optional<Screen> X11Displays::mainScreen()
 {
+    PP_ONE_AT_A_TIME(oneAtATime_);
     return mainOf(readPass(std::nullopt, 0));
 }
 
 TransferTable X11Displays::transferTable(std::uint32_t number, std::size_t capacity)
 {
+    PP_ONE_AT_A_TIME(oneAtATime_);
     // XWayland's ramp is its own invention, not the display's: none can be read there.
     if (isXWayland()) return {};
     auto info = reply(xcb_randr_get_output_info_reply(
@@ -315,11 +318,13 @@ TransferTable X11Displays::transferTable(std::uint32_t number, std::size_t capac
 
 std::vector<std::uint8_t> X11Displays::advertisedProfile(std::uint32_t number)
 {
+    PP_ONE_AT_A_TIME(oneAtATime_);
     return advertisedOf(readPass(number, 0), number);
 }
 
 DisplayReading X11Displays::displayReading(std::uint32_t number, std::size_t capacity)
 {
+    PP_ONE_AT_A_TIME(oneAtATime_);
     Pass pass = readPass(number, capacity);
     DisplayReading reading;
     for (auto& screen : pass.screens) {

@@ -5,6 +5,7 @@
 
 #include <optional>
 
+#include "core/thread_rules.hpp"
 #include "platform/window_system.hpp"
 
 namespace pp::x11 {
@@ -65,6 +66,7 @@ private:
     bool xwayland_ = false;
     xcb_atom_t edidAtom_ = XCB_ATOM_NONE;
     xcb_atom_t iccAtom_ = XCB_ATOM_NONE;
+    OneAtATime oneAtATime_;  // the queries' thread rule, checked in debug builds
 };
 
 }  // namespace pp::x11

@@ -32,6 +32,7 @@ TEST(ThreadRules, OverlappingCallsAreNotAlone)
     {
         const OneAtATime::Use first(rule);
         EXPECT_TRUE(first.alone());
+        EXPECT_TRUE(OneAtATime::Use(rule).alone()) << "a call made from inside a call of the same thread";
         bool secondAlone = true;
         std::thread([&] { secondAlone = OneAtATime::Use(rule).alone(); }).join();
         EXPECT_FALSE(secondAlone);
