@@ -55,8 +55,8 @@ Reply CommandSet::answer(std::string line)
     if (word == "rgb") {
         const auto numbers = numberList(argument);
         if (numbers.size() != 3) return {"error rgb needs three numbers"};
-        // The moment the window system says the colour was shown, kept between the command and the reply.
-        const double asked = clock_();
+        // The moment the window system says the colour was shown, as it says it: the window returns no
+        // earlier than that moment, and only for a frame committed after the command.
         std::optional<double> shown;
         if (!loop_.runOnMain([&, rgb = three(numbers)] {
                 presenter_.setRgb(rgb);
@@ -64,8 +64,7 @@ Reply CommandSet::answer(std::string line)
             })) {
             return lostReply();
         }
-        const double now = clock_();
-        return {"painted " + secondsText(shown ? std::clamp(*shown, asked, now) : now)};
+        return {"painted " + secondsText(shown ? *shown : clock_())};
     }
     if (word == "move") {
         const auto numbers = numberList(argument);

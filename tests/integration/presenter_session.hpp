@@ -2,6 +2,8 @@
 // wayland_presenter_session.hpp) on a test compositor; and the dummy-driver Xorg servers it runs under.
 #pragma once
 
+#include <array>
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -181,6 +183,23 @@ void expectDitherTile(const Image& image, int cx, int cy, int screenHeight)
             upper += p.r == 128;
         }
     EXPECT_EQ(upper, 4 * lit);
+}
+
+// The mean red, green and blue of the 16 x 16 square around (cx, cy): one whole dither tile, whatever
+// its anchoring.
+template <class Image>
+std::array<double, 3> tileAverage(const Image& image, int cx, int cy)
+{
+    std::array<double, 3> sum{};
+    for (int y = cy - 8; y < cy + 8; ++y)
+        for (int x = cx - 8; x < cx + 8; ++x) {
+            const Rgb p = image.at(x, y);
+            sum[0] += p.r;
+            sum[1] += p.g;
+            sum[2] += p.b;
+        }
+    for (double& s : sum) s /= 256;
+    return sum;
 }
 
 }  // namespace pp::test

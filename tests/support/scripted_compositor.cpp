@@ -245,6 +245,7 @@ struct ScriptedCompositor::Server {
     milliseconds onceDelay{0};
     bool sendFrames = true;
     milliseconds frameDelay{0};
+    milliseconds presentedAhead{0};
     std::uint64_t sequence = 0;
 };
 
@@ -624,6 +625,7 @@ std::string makeFolder()
 Server::Server(ScriptedOptions opts) : options(std::move(opts))
 {
     if (options.outputs.empty()) throw std::invalid_argument("a scripted compositor needs an output");
+    if (options.neverReports) rule = FeedbackRule::withhold;
     wl_log_set_handler_server(dropLog);
     try {
         folder = makeFolder();
@@ -916,7 +918,10 @@ void Server::process()
 
 void Server::report(Frame& f, bool presented)
 {
-    const timespec t = monotonicNow();
+    timespec t = monotonicNow();
+    t.tv_nsec += long(presentedAhead.count()) * 1000000L;
+    t.tv_sec += t.tv_nsec / 1000000000L;
+    t.tv_nsec %= 1000000000L;
     if (presented) ++sequence;
     const int millihertz = outputs[std::min(f.surface->output, outputs.size() - 1)]->output.refreshMillihertz;
     const auto refresh = millihertz > 0 ? std::uint32_t(1000000000000LL / millihertz) : 0u;
@@ -939,7 +944,7 @@ void Server::report(Frame& f, bool presented)
     if (f.number > 0) {
         {
             std::lock_guard lock(mutex);
-            reportLog.push_back({f.number, presented});
+            reportLog.push_back({f.number, presented, presented ? double(t.tv_sec) + double(t.tv_nsec) / 1e9 : 0});
         }
         changed.notify_all();
     }
@@ -1040,6 +1045,12 @@ void ScriptedCompositor::setFeedback(FeedbackRule rule, milliseconds delay)
         s.onceLeft = 0;
         s.answerWithheld();
     });
+}
+
+void ScriptedCompositor::setPresentedAhead(milliseconds ahead)
+{
+    Server& s = *server_;
+    s.run([&] { s.presentedAhead = ahead; });
 }
 
 void ScriptedCompositor::setFeedbackFor(int commits, FeedbackRule rule, milliseconds delay)

@@ -29,6 +29,7 @@ struct ScriptedOptions {
     std::vector<ScriptedOutput> outputs = {ScriptedOutput{}};
     bool presentation = true;           // offer wp_presentation (clock CLOCK_MONOTONIC)
     bool deepFormat = false;            // wl_shm also offers XRGB2101010
+    bool neverReports = false;          // presentation feedback withheld from the start, as by a headless sway
 };
 
 // What a commit's presentation feedback gets.
@@ -50,6 +51,7 @@ struct ScriptedCommit {
 struct ScriptedReport {
     int commit = 0;         // the commit's number
     bool presented = false; // presented, else discarded
+    double stated = 0;      // the moment it states, CLOCK_MONOTONIC seconds (presented only)
 };
 
 class ScriptedCompositor {
@@ -72,6 +74,9 @@ public:
     // Frame callbacks are sent `delay` after a commit (the commit is "composed"); while withheld they are
     // kept and all sent once released again (a hidden window that is shown again).
     void setFrameCallbacks(bool send, std::chrono::milliseconds delay = std::chrono::milliseconds(0));
+    // Presented reports state a moment this far after the moment they are sent (a compositor that
+    // reports just ahead of the presentation).
+    void setPresentedAhead(std::chrono::milliseconds ahead);
     // Presented feedback is sent after the commit's frame callback (if it is withheld, so is the report);
     // a commit's feedback that is superseded by a later commit's before it is sent gets "discarded", as
     // the protocol says; a withheld report is never sent while the rule is withhold (the feedback object

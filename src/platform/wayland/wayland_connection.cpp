@@ -230,10 +230,11 @@ WaylandConnection::~WaylandConnection()
     if (display_) wl_display_disconnect(display_);
 }
 
-int WaylandConnection::bitsPerSample(const Output& output) const
+bool WaylandConnection::takesDeepFrames(std::uint32_t registryName) const
 {
-    const bool tagged = output.colour && taggingDescription(output.state.registryName);
-    return tagged && offersFormat(WL_SHM_FORMAT_XRGB2101010) ? 10 : 8;
+    const Output* described = output(registryName);
+    return described && described->colour && taggingDescription(registryName) &&
+           offersFormat(WL_SHM_FORMAT_XRGB2101010);
 }
 
 std::vector<const Output*> WaylandConnection::outputs() const
@@ -453,7 +454,7 @@ wp_image_description_v1* WaylandConnection::taggingDescription(std::uint32_t reg
 
 void WaylandConnection::outputDone(Output& output)
 {
-    const Screen now = screenOf(output.state, 8);
+    const Screen now = screenOf(output.state);
     output.state.done = true;
     const std::optional<Screen> before = std::exchange(output.announced, now);
     if (!before) return;

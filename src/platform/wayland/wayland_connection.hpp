@@ -78,11 +78,11 @@ public:
 
     // Whether wl_shm offers the pixel format (a wl_shm format code).
     bool offersFormat(std::uint32_t format) const { return shmFormats_.count(format) != 0; }
-    // Bits per sample that reach the output: 10 where the compositor describes the output's encoding
-    // (so that a surface tagged with it passes through unchanged) and offers XRGB2101010 buffers; else 8.
-    // A compositor that manages no colour is not known to show a 10-bit buffer as it is (some show it
-    // black or white), so it gets 8-bit frames only.
-    int bitsPerSample(const Output& output) const;
+    // Whether 16-bit drawing may go out in XRGB2101010 buffers: where the compositor describes the
+    // output's encoding (so that a surface tagged with it passes through unchanged) and offers them. A
+    // compositor that manages no colour is not known to show a 10-bit buffer as it is (some show it black
+    // or white). Whether the panel shows 10 bits is never told: the output's bits are 8 all the same.
+    bool takesDeepFrames(std::uint32_t registryName) const;
 
     // The outputs whose first description is complete, in the order the registry announced them.
     std::vector<const Output*> outputs() const;

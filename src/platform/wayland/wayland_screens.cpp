@@ -10,7 +10,7 @@ namespace {
 // A make or model a compositor reports when it knows none.
 bool meaningful(const std::string& word)
 {
-    return !word.empty() && word != "unknown" && word != "Unknown";
+    return word.find_first_not_of(" \t") != std::string::npos && word != "unknown" && word != "Unknown";
 }
 
 }  // namespace
@@ -46,17 +46,18 @@ std::string powerTransferName(std::uint32_t exponentTimes10000)
     return "power " + text;
 }
 
-Screen screenOf(const OutputState& output, int bitsPerSample)
+Screen screenOf(const OutputState& output)
 {
     Screen screen;
     screen.number = output.registryName;
     screen.outputName = !output.name.empty() ? output.name : output.xdgName;
 
-    const std::string& description = !output.description.empty() ? output.description : output.xdgDescription;
+    // A blank description (one compositor sends a single space) names nothing.
+    const std::string& description = meaningful(output.description) ? output.description : output.xdgDescription;
     std::string makeModel;
     if (meaningful(output.make)) makeModel = output.make;
     if (meaningful(output.model)) makeModel += (makeModel.empty() ? "" : " ") + output.model;
-    screen.name = !description.empty() ? description : !makeModel.empty() ? makeModel : screen.outputName;
+    screen.name = meaningful(description) ? description : !makeModel.empty() ? makeModel : screen.outputName;
 
     screen.pixelsWide = output.modeWidth;
     screen.pixelsHigh = output.modeHeight;
@@ -73,8 +74,9 @@ Screen screenOf(const OutputState& output, int bitsPerSample)
     }
     screen.scale = screen.frame.width > 0 && acrossPixels > 0 ? acrossPixels / screen.frame.width : 1;
     screen.mm = {double(std::max(0, output.mmWidth)), double(std::max(0, output.mmHeight))};
-    screen.bitsPerSample = bitsPerSample;
-    screen.depth = bitsPerSample * 3;
+    // The panel's depth is not told on Wayland (the buffer formats are the compositor's): 8 bits.
+    screen.bitsPerSample = 8;
+    screen.depth = 24;
     return screen;
 }
 

@@ -44,9 +44,10 @@ std::string transferName(std::uint32_t named);
 std::string powerTransferName(std::uint32_t exponentTimes10000);
 
 // The screen an output stands for. Number: the registry name. Output name: the connector name. Name:
-// the description, else make and model, else the connector name. Frame: the logical rectangle (else
-// the position and the mode divided by the integer scale). Scale: device pixels per point, measured
-// along the same edge (a turned output shows its mode's height across).
-Screen screenOf(const OutputState& output, int bitsPerSample);
+// the description, else make and model, else the connector name (a blank word names nothing). Frame:
+// the logical rectangle (else the position and the mode divided by the integer scale). Scale: device
+// pixels per point, measured along the same edge (a turned output shows its mode's height across). Bits:
+// 8, since the panel's depth is never told.
+Screen screenOf(const OutputState& output);
 
 }  // namespace pp::wayland

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/buffer_ages.hpp"
+#include "platform/session/shell_overview.hpp"
 #include "platform/wayland/wayland_connection.hpp"
 #include "platform/wayland/wayland_keyboard.hpp"
 #include "platform/wayland/wayland_main_loop.hpp"
@@ -35,15 +36,18 @@ namespace pp::wayland {
 // viewport for a fractional scale), so nothing is resampled. Frames are wl_shm buffers (two per format,
 // each reused only after the compositor released it): XRGB8888, and XRGB2101010 for a 16-bit drawing
 // surface where such frames reach the output as they are. present() commits with a presentation feedback
-// of its own and returns once the compositor says the frame was presented (a discarded frame is committed
-// again); without presentation-time, or from a compositor that has let a frame's report go overdue (none
-// within a few refreshes of its frame callback) and sent none since, it waits for the frame callback. A frame neither presented nor composed within 5 s ends
-// the run with "error display does not show the window". Only the changed area is damaged. An idle
-// inhibitor keeps the output from blanking.
+// of its own and returns once the compositor says the frame was presented, and not before the moment it
+// states (a compositor may report a presentation just ahead of it). Once the compositor has reported a
+// presentation for the surface it is believed: a discarded frame, or one whose report does not come, is
+// committed again. Only a compositor that never reports (or offers no presentation-time) has its frame
+// callback taken as "shown". A frame not shown within 5 s ends the run with "error display does not
+// show the window". Only the changed area is damaged. An idle inhibitor keeps the output from blanking.
 // The window follows where the compositor shows it (the outputs its surface enters, the toplevel's
 // full-screen state and size): once it is elsewhere it asks again to be full-screen on its output, and
-// when it is not back within 1 s the run ends with "error window does not cover the display". present()
-// does not return while the window is elsewhere.
+// when it is not back within 1 s the run ends with "error window does not cover the display". On
+// gnome-shell the overview (every window a thumbnail) is closed at start; while it is open a frame is
+// not shown as drawn, so present() waits for it to close (within the 5 s) and then shows the frame again.
+// present() does not return while the window is elsewhere.
 // Where the compositor manages colour, the surface carries the output's own image description from its
 // first frame on, so the compositor passes the pixels through to the output unchanged.
 // The pointer is hidden over the window from the start. Main thread only; lives shorter than the
@@ -67,6 +71,8 @@ public:
 
 private:
     friend struct WindowListeners;
+    friend struct PresentationListeners;
+    friend struct PlacementListeners;
     struct Buffer {
         wl_buffer* proxy = nullptr;
         std::uint32_t* pixels = nullptr;
@@ -79,15 +85,20 @@ private:
     bool coversOutput() const;
     // Full-screen, covering the output, and on it (as far as the compositor has said).
     bool placed() const;
+    // The overview is open: the window is shown, but as a thumbnail.
+    bool overviewOpen() const { return overview_ && overview_->open(); }
+    // The overview opened or closed.
+    void overviewChanged();
     // Looks at the placement after the compositor said something of it: asks to be put back and starts
     // the clock when the window has gone elsewhere, stops it when the window is back.
     void followPlacement();
     // Ends the run when the window has been elsewhere too long; whether it did.
     bool placementLapsed();
     void placementDue();
-    // A presentation report for `report`'s frame: presented at `shownAt` (wall clock), or discarded.
     struct FrameReport;
-    void reportCame(FrameReport* report, std::optional<double> shownAt);
+    // A presentation report for `report`'s frame: presented at `statedAt` (presentation clock seconds)
+    // with the output refreshing every `refresh` seconds (0: not told), or discarded.
+    void reportCame(FrameReport* report, std::optional<double> statedAt, double refresh);
     Pool* pool(std::uint32_t format);
     bool dispatchOnce(int waitMs = 1000);
     // Attaches the buffer, damages `area` of it (all of it when empty) and commits it with a frame
@@ -99,9 +110,13 @@ private:
     Buffer& freshCopy(Buffer& shown);
     // How long a presentation report is awaited after the frame callback.
     double presentationGrace() const;
-    // Marks the awaited reports whose grace has run out (the compositor is then silent); when the next
-    // one runs out, in monotonic seconds (infinity: none is running).
+    // Marks the awaited reports whose grace has run out; when the next one runs out, in monotonic seconds
+    // (infinity: none is running).
     double nextReportDue(double now);
+    // Whether the last commit's report is overdue.
+    bool lastReportOverdue() const;
+    // The output's refresh period in seconds (a 60 Hz one where it is not told).
+    double refreshPeriod() const;
     void followSeat();
     void applyCursor();
     void configure(int width, int height);
@@ -133,6 +148,7 @@ private:
     std::set<wl_output*> enteredOutputs_;     // the outputs the surface is shown on now
     bool enteredAny_ = false;                 // the compositor has said where the surface is shown
     std::optional<double> misplacedSince_;    // monotonic seconds since the window is elsewhere
+    bool hiddenByOverview_ = false;           // the overview opened since the last frame was shown
     int placementTimer_ = -1;                 // timerfd: fires when the window has been elsewhere too long
 
     std::vector<std::unique_ptr<Pool>> pools_;
@@ -150,8 +166,12 @@ private:
     std::uint64_t frameNumber_ = 0;                     // the last commit's frame
     wl_callback* frameCallback_ = nullptr;
     std::optional<double> frameDoneAt_;  // monotonic seconds of the frame callback of the last commit
-    bool silent_ = false;                // a frame's report never came, and none has come since
     double frameDoneWall_ = 0;           // the same moment on the wall clock
+    bool reporting_ = false;             // the compositor has reported a presentation for the surface
+    bool silent_ = false;                // before any report, a frame's report did not come: none will
+    double statedAt_ = 0;                // the last presented frame's moment on the presentation clock
+    double statedRefresh_ = 0;           // its refresh period as the report gave it, seconds (0: not told)
+    std::unique_ptr<session::ShellOverview> overview_;  // gnome-shell's overview, where there is one
 
     WaylandKeyboard keyboard_;
     wl_pointer* pointer_ = nullptr;

@@ -16,7 +16,7 @@ std::vector<Screen> WaylandWindowSystem::screens()
     PP_ONE_AT_A_TIME(oneAtATime_);
     std::vector<Screen> screens;
     for (const Output* output : connection_->outputs()) {
-        screens.push_back(screenOf(output->state, connection_->bitsPerSample(*output)));
+        screens.push_back(screenOf(output->state));
         screens.back().colour = output->colour;
     }
     return screens;

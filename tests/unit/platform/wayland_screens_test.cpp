@@ -36,7 +36,7 @@ TEST_P(ScreenName, DescriptionElseMakeAndModelElseConnector)
     o.model = c.model;
     o.name = c.name;
     o.xdgName = c.xdgName;
-    const Screen s = screenOf(o, 8);
+    const Screen s = screenOf(o);
     EXPECT_EQ(s.name, c.wantName);
     EXPECT_EQ(s.outputName, c.wantOutput);
 }
@@ -49,6 +49,7 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"make and model", "", "", "Acme", "X1", "DP-3", "", "Acme X1", "DP-3"},
                       NameCase{"make only", "", "", "Acme", "unknown", "DP-3", "", "Acme", "DP-3"},
                       NameCase{"connector", "", "", "", "Unknown", "HDMI-A-1", "", "HDMI-A-1", "HDMI-A-1"},
+                      NameCase{"blank description", " ", " ", "", "", "Virtual-1", "", "Virtual-1", "Virtual-1"},
                       NameCase{"nothing at all", "", "", "", "", "", "", "", ""}),
     [](const auto& info) {
         std::string n = info.param.what;
@@ -82,13 +83,13 @@ TEST_P(ScreenGeometry, FrameInPointsAndDevicePixelsPerPoint)
     o.logicalY = c.ly;
     o.logicalWidth = c.lw;
     o.logicalHeight = c.lh;
-    const Screen s = screenOf(o, 10);
+    const Screen s = screenOf(o);
     EXPECT_EQ(s.frame, c.wantFrame);
     EXPECT_DOUBLE_EQ(s.scale, c.wantScale);
     EXPECT_EQ(s.pixelsWide, c.modeW);
     EXPECT_EQ(s.pixelsHigh, c.modeH);
     EXPECT_EQ(s.number, 41u);
-    EXPECT_EQ(s.bitsPerSample, 10);
+    EXPECT_EQ(s.bitsPerSample, 8);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -109,7 +110,7 @@ TEST(ScreenOf, PhysicalSizeNeverNegative)
     OutputState o = headless();
     o.mmWidth = -1;
     o.mmHeight = 300;
-    EXPECT_EQ(screenOf(o, 8).mm, (Size{0, 300}));
+    EXPECT_EQ(screenOf(o).mm, (Size{0, 300}));
 }
 
 // The colour-management protocol's values by its own names; values it did not name say what they are.
