@@ -1,0 +1,110 @@
+// The desktop fixtures themselves, proven with the bare test client rather than the presenter: each
+// desktop of each release starts with its output at the requested mode, a full-screen client's colour
+// reads back exactly, and stopping it leaves nothing running or mounted.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "desktop.hpp"
+#include "process_tools.hpp"
+
+namespace pp::test {
+namespace {
+
+const Rgb CLIENT_COLOUR{0x01, 0xFE, 0x80};
+constexpr int WIDTH = 1280;
+constexpr int HEIGHT = 720;
+
+struct DesktopCase {
+    DesktopKind kind;
+    Release release;
+};
+
+void PrintTo(const DesktopCase& c, std::ostream* out)
+{
+    *out << releaseName(c.release) << "_" << desktopKindName(c.kind);
+}
+
+// Polls `condition` until it holds or `timeout` passes; whether it held.
+template <class Condition>
+bool eventually(Condition condition, std::chrono::milliseconds timeout = 30s)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(100ms);
+    }
+    return true;
+}
+
+// Whether the machine's own mount table names the chroot (the desktop's mounts must stay in its namespace).
+bool hostMountsUnder(const std::string& root)
+{
+    return fileText("/proc/self/mountinfo").find(" " + root) != std::string::npos;
+}
+
+class DesktopFixture : public ::testing::TestWithParam<DesktopCase> {};
+
+TEST_P(DesktopFixture, ShowsAFullScreenClientExactlyAndStopsLeavingNothing)
+{
+    const auto& p = GetParam();
+    SKIP_WITHOUT_DESKTOP(p.kind, p.release);
+    const std::string root = std::string("/var/cache/pp-desktops/") + releaseName(p.release);
+    auto desktop = Desktop::start(p.kind, p.release, {WIDTH, HEIGHT});
+
+    const auto outputs = desktop->outputs();
+    ASSERT_EQ(outputs.size(), 1u);
+    EXPECT_EQ(outputs[0].pixelWidth, WIDTH);
+    EXPECT_EQ(outputs[0].pixelHeight, HEIGHT);
+    const auto env = desktop->env();
+    EXPECT_EQ(env.at("DISPLAY"), "");
+    EXPECT_TRUE(std::filesystem::exists(env.at("XDG_RUNTIME_DIR") + "/" + env.at("WAYLAND_DISPLAY")));
+    EXPECT_FALSE(hostMountsUnder(root));
+
+    if (p.kind == DesktopKind::gnomeShell) {
+        EXPECT_TRUE(eventually([&] { return desktop->overviewActive(); }));
+        desktop->setOverviewActive(false);
+        EXPECT_FALSE(desktop->overviewActive());
+    }
+    {
+        auto client = desktop->cover(CLIENT_COLOUR);
+        Screenshot shot;
+        const bool shown = eventually([&] {
+            shot = desktop->screenshot();
+            return shot.width == WIDTH && shot.height == HEIGHT && shot.at(WIDTH / 2, HEIGHT / 2) == CLIENT_COLOUR &&
+                   shot.at(0, 0) == CLIENT_COLOUR && shot.at(WIDTH - 1, HEIGHT - 1) == CLIENT_COLOUR;
+        });
+        EXPECT_TRUE(shown) << desktop->log();
+        ASSERT_EQ(shot.width, WIDTH);
+        ASSERT_EQ(shot.height, HEIGHT);
+        EXPECT_EQ(shot.at(WIDTH / 2, HEIGHT / 2), CLIENT_COLOUR);
+        EXPECT_EQ(shot.at(0, 0), CLIENT_COLOUR);
+        EXPECT_EQ(shot.at(WIDTH - 1, HEIGHT - 1), CLIENT_COLOUR);
+    }
+
+    const std::string ns = desktop->mountNamespace();
+    const std::string runtimeDir = desktop->runtimeDir();
+    ASSERT_FALSE(processesInMountNamespace(ns).empty());
+    desktop.reset();
+    EXPECT_TRUE(processesInMountNamespace(ns).empty());
+    EXPECT_TRUE(processesOf(runtimeDir).empty());
+    EXPECT_FALSE(std::filesystem::exists(runtimeDir));
+    EXPECT_FALSE(hostMountsUnder(root));
+}
+
+INSTANTIATE_TEST_SUITE_P(Desktops, DesktopFixture,
+                         ::testing::Values(DesktopCase{DesktopKind::mutter, Release::trixie},
+                                           DesktopCase{DesktopKind::gnomeShell, Release::trixie},
+                                           DesktopCase{DesktopKind::kwin, Release::trixie},
+                                           DesktopCase{DesktopKind::mutter, Release::sid},
+                                           DesktopCase{DesktopKind::gnomeShell, Release::sid},
+                                           DesktopCase{DesktopKind::kwin, Release::sid},
+                                           DesktopCase{DesktopKind::sway, Release::sid}),
+                         [](const auto& info) {
+                             return std::string(releaseName(info.param.release)) + "_" +
+                                    desktopKindName(info.param.kind);
+                         });
+
+}  // namespace
+}  // namespace pp::test
