@@ -106,5 +106,21 @@ INSTANTIATE_TEST_SUITE_P(Desktops, DesktopFixture,
                                     desktopKindName(info.param.kind);
                          });
 
+class GnomeHdr : public ::testing::TestWithParam<Release> {};
+
+TEST_P(GnomeHdr, SwitchesTheVirtualMonitorToBt2100AndBack)
+{
+    SKIP_WITHOUT_DESKTOP(DesktopKind::mutter, GetParam());
+    auto desktop = Desktop::start(DesktopKind::mutter, GetParam(), {WIDTH, HEIGHT});
+    EXPECT_FALSE(desktop->hdr());
+    desktop->setHdr(true);
+    EXPECT_TRUE(desktop->hdr());
+    desktop->setHdr(false);
+    EXPECT_FALSE(desktop->hdr());
+}
+
+INSTANTIATE_TEST_SUITE_P(Releases, GnomeHdr, ::testing::Values(Release::trixie, Release::sid),
+                         [](const auto& info) { return std::string(releaseName(info.param)); });
+
 }  // namespace
 }  // namespace pp::test

@@ -345,6 +345,17 @@ void Desktop::setOverviewActive(bool active) const
     }
 }
 
+bool Desktop::hdr() const
+{
+    if (kind_ != DesktopKind::mutter && kind_ != DesktopKind::gnomeShell) throw std::logic_error("gdctl drives mutter");
+    int status = 0;
+    const std::string shown = run({"gdctl", "show", "--verbose"}, &status);
+    if (status != 0) throw std::runtime_error("gdctl show failed:\n" + fileText(folder_ + "/tools.log"));
+    const auto at = shown.find("color-mode ");
+    if (at == std::string::npos) throw std::runtime_error("gdctl shows no colour mode:\n" + shown);
+    return shown.substr(at, shown.find('\n', at) - at).find("bt2100") != std::string::npos;
+}
+
 void Desktop::setHdr(bool on) const
 {
     if (kind_ != DesktopKind::mutter && kind_ != DesktopKind::gnomeShell) throw std::logic_error("gdctl drives mutter");
@@ -354,7 +365,12 @@ void Desktop::setHdr(bool on) const
     run({"gdctl", "set", "--logical-monitor", "--primary", "--monitor", all[0].name, "--color-mode",
          on ? "bt2100" : "default"},
         &status);
-    if (status != 0) throw std::runtime_error("gdctl failed:\n" + fileText(folder_ + "/tools.log"));
+    if (status != 0) throw std::runtime_error("gdctl set failed:\n" + fileText(folder_ + "/tools.log"));
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (hdr() != on) {
+        if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("the colour mode did not follow");
+        std::this_thread::sleep_for(50ms);
+    }
 }
 
 std::unique_ptr<ChildProcess> Desktop::cover(const Rgb& colour) const

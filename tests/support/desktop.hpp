@@ -88,7 +88,9 @@ public:
     bool overviewActive() const;
     void setOverviewActive(bool active) const;
 
-    // mutter and gnome-shell only: the virtual monitor in the BT.2100 colour mode (HDR10) or back.
+    // mutter and gnome-shell only: whether the virtual monitor is in the BT.2100 colour mode (HDR10), as
+    // gdctl shows it; setHdr switches it (gdctl set) and returns once gdctl shows the change.
+    bool hdr() const;
     void setHdr(bool on) const;
 
     // Covers the output with another client made full-screen (the tests' bare client filling `colour`),
