@@ -10,6 +10,12 @@
 #include "process_tools.hpp"
 
 namespace pp::test {
+
+void PrintTo(Release release, std::ostream* out)
+{
+    *out << releaseName(release);
+}
+
 namespace {
 
 const Rgb CLIENT_COLOUR{0x01, 0xFE, 0x80};
