@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "child_process.hpp"
 #include "desktop.hpp"
 #include "process_tools.hpp"
 
@@ -21,10 +22,14 @@ namespace {
 const Rgb CLIENT_COLOUR{0x01, 0xFE, 0x80};
 constexpr int WIDTH = 1280;
 constexpr int HEIGHT = 720;
+constexpr const char* MUTTER_BUS_NAME = "org.gnome.Mutter.DisplayConfig";
+constexpr const char* SHELL_BUS_NAME = "org.gnome.Shell";
+constexpr const char* KWIN_BUS_NAME = "org.kde.KWin";
 
 struct DesktopCase {
     DesktopKind kind;
     Release release;
+    const char* busName;  // a name the desktop owns on its session bus; none for sway
 };
 
 void PrintTo(const DesktopCase& c, std::ostream* out)
@@ -67,6 +72,15 @@ TEST_P(DesktopFixture, ShowsAFullScreenClientExactlyAndStopsLeavingNothing)
     EXPECT_EQ(env.at("DISPLAY"), "");
     EXPECT_TRUE(std::filesystem::exists(env.at("XDG_RUNTIME_DIR") + "/" + env.at("WAYLAND_DISPLAY")));
     EXPECT_FALSE(hostMountsUnder(root));
+    // The host's own programs reach the desktop's session bus.
+    ChildProcess names({"/usr/bin/gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
+                        "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.ListNames"},
+                       env);
+    const std::string listed = names.readRest(20s);
+    EXPECT_EQ(names.wait(20s), 0) << names.errorOutput();
+    if (p.busName) {
+        EXPECT_NE(listed.find(std::string("'") + p.busName + "'"), std::string::npos) << listed;
+    }
 
     if (p.kind == DesktopKind::gnomeShell) {
         EXPECT_TRUE(eventually([&] { return desktop->overviewActive(); }));
@@ -100,13 +114,13 @@ TEST_P(DesktopFixture, ShowsAFullScreenClientExactlyAndStopsLeavingNothing)
 }
 
 INSTANTIATE_TEST_SUITE_P(Desktops, DesktopFixture,
-                         ::testing::Values(DesktopCase{DesktopKind::mutter, Release::trixie},
-                                           DesktopCase{DesktopKind::gnomeShell, Release::trixie},
-                                           DesktopCase{DesktopKind::kwin, Release::trixie},
-                                           DesktopCase{DesktopKind::mutter, Release::sid},
-                                           DesktopCase{DesktopKind::gnomeShell, Release::sid},
-                                           DesktopCase{DesktopKind::kwin, Release::sid},
-                                           DesktopCase{DesktopKind::sway, Release::sid}),
+                         ::testing::Values(DesktopCase{DesktopKind::mutter, Release::trixie, MUTTER_BUS_NAME},
+                                           DesktopCase{DesktopKind::gnomeShell, Release::trixie, SHELL_BUS_NAME},
+                                           DesktopCase{DesktopKind::kwin, Release::trixie, KWIN_BUS_NAME},
+                                           DesktopCase{DesktopKind::mutter, Release::sid, MUTTER_BUS_NAME},
+                                           DesktopCase{DesktopKind::gnomeShell, Release::sid, SHELL_BUS_NAME},
+                                           DesktopCase{DesktopKind::kwin, Release::sid, KWIN_BUS_NAME},
+                                           DesktopCase{DesktopKind::sway, Release::sid, nullptr}),
                          [](const auto& info) {
                              return std::string(releaseName(info.param.release)) + "_" +
                                     desktopKindName(info.param.kind);

@@ -170,14 +170,14 @@ std::unique_ptr<Desktop> Desktop::start(DesktopKind kind, Release release, const
     writeFile(d->folder_ + "/system-bus.conf", systemBusConfig(d->folder_));
     writeFile(d->folder_ + "/screencast.py", screenCastScript());
     writeFile(d->folder_ + "/screenshot.py", screenshotScript());
-    d->launch(options);
+    d->launch();
     d->waitUntilReady(options);
     return d;
 }
 
 // Starts the namespace: unshare in a process group of its own, killed when this process dies, and its
 // child, the namespace's first process, killed when unshare dies, taking the whole namespace along.
-void Desktop::launch(const DesktopOptions&)
+void Desktop::launch()
 {
     const std::string logPath = folder_ + "/desktop.log";
     const std::vector<std::string> argv = {"unshare", "--mount", "--propagation", "private", "--pid", "--fork",

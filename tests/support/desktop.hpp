@@ -105,7 +105,7 @@ public:
 
 private:
     Desktop(DesktopKind kind, Release release);
-    void launch(const DesktopOptions& options);
+    void launch();
     void waitUntilReady(const DesktopOptions& options);
     std::map<std::string, std::string> toolEnv() const;
     Screenshot screenCast() const;
