@@ -1,8 +1,6 @@
 #include "compositor.hpp"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
@@ -10,7 +8,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <wayland-client.h>
 
 #include <nlohmann/json.hpp>
 
@@ -26,7 +23,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "xdg-output-unstable-v1-client-protocol.h"
+#include "process_tools.hpp"
+#include "wayland_outputs.hpp"
 
 namespace pp::test {
 
@@ -36,253 +34,6 @@ namespace {
 constexpr uid_t SWAY_USER = 65534;
 constexpr auto READY_TIME = 10s;
 constexpr auto TOOL_TIME = 20s;
-
-std::string fileText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-std::string makeFolder(const std::string& prefix)
-{
-    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
-    return pattern;
-}
-
-// The variables that would lead a client or a compositor to another display than the one meant.
-const std::vector<std::string> FOREIGN_VARIABLES = {"DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET", "SWAYSOCK",
-                                                    "I3SOCK"};
-
-// Sets up a forked child's environment: foreign display variables removed, then `env` applied (an
-// empty value removes the variable).
-void applyEnvironment(const std::map<std::string, std::string>& env)
-{
-    for (const auto& name : FOREIGN_VARIABLES) unsetenv(name.c_str());
-    for (const auto& [name, value] : env) {
-        if (value.empty()) {
-            unsetenv(name.c_str());
-        } else {
-            setenv(name.c_str(), value.c_str(), 1);
-        }
-    }
-}
-
-std::vector<char*> argvOf(const std::vector<std::string>& argv)
-{
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    return args;
-}
-
-bool hasExited(pid_t pid)
-{
-    siginfo_t info{};
-    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
-}
-
-// The processes, other than this one and its own children (the test's clients), whose environment
-// names `runtimeDir` as their XDG_RUNTIME_DIR: what a compositor started, even in a session of its own.
-std::vector<pid_t> processesOf(const std::string& runtimeDir)
-{
-    std::vector<pid_t> found;
-    const std::string entry = "XDG_RUNTIME_DIR=" + runtimeDir;
-    DIR* proc = opendir("/proc");
-    if (!proc) return found;
-    while (dirent* d = readdir(proc)) {
-        char* end = nullptr;
-        const long pid = std::strtol(d->d_name, &end, 10);
-        if (pid <= 0 || *end != '\0' || pid == getpid()) continue;
-        const std::string base = std::string("/proc/") + d->d_name;
-        const std::string status = fileText(base + "/status");
-        const auto ppidAt = status.find("PPid:");
-        if (ppidAt != std::string::npos && std::atol(status.c_str() + ppidAt + 5) == getpid()) continue;
-        const std::string environ = fileText(base + "/environ");
-        std::size_t at = 0;
-        while (at < environ.size()) {
-            const std::size_t next = environ.find('\0', at);
-            const std::string variable = environ.substr(at, next == std::string::npos ? std::string::npos : next - at);
-            if (variable == entry) {
-                found.push_back(static_cast<pid_t>(pid));
-                break;
-            }
-            if (next == std::string::npos) break;
-            at = next + 1;
-        }
-    }
-    closedir(proc);
-    return found;
-}
-
-// --- Reading the outputs through the Wayland protocol, as a client sees them ---
-
-struct ProtocolOutput {
-    wl_output* output = nullptr;
-    zxdg_output_v1* xdgOutput = nullptr;
-    CompositorOutput info;
-};
-
-struct Registry {
-    std::vector<std::unique_ptr<ProtocolOutput>> outputs;
-    zxdg_output_manager_v1* xdgManager = nullptr;
-};
-
-void onGeometry(void* data, wl_output*, int32_t, int32_t, int32_t, int32_t, int32_t, const char* make,
-                const char* model, int32_t)
-{
-    auto* o = static_cast<ProtocolOutput*>(data);
-    o->info.make = make;
-    o->info.model = model;
-}
-
-void onMode(void* data, wl_output*, uint32_t flags, int32_t width, int32_t height, int32_t)
-{
-    auto* o = static_cast<ProtocolOutput*>(data);
-    if (flags & WL_OUTPUT_MODE_CURRENT) {
-        o->info.pixelWidth = width;
-        o->info.pixelHeight = height;
-    }
-}
-
-void onDone(void*, wl_output*) {}
-
-void onScale(void* data, wl_output*, int32_t factor)
-{
-    static_cast<ProtocolOutput*>(data)->info.scale = factor;
-}
-
-void onName(void* data, wl_output*, const char* name)
-{
-    static_cast<ProtocolOutput*>(data)->info.name = name;
-}
-
-void onDescription(void*, wl_output*, const char*) {}
-
-const wl_output_listener OUTPUT_LISTENER = {onGeometry, onMode, onDone, onScale, onName, onDescription};
-
-void onLogicalPosition(void* data, zxdg_output_v1*, int32_t x, int32_t y)
-{
-    auto* o = static_cast<ProtocolOutput*>(data);
-    o->info.x = x;
-    o->info.y = y;
-}
-
-void onLogicalSize(void* data, zxdg_output_v1*, int32_t width, int32_t height)
-{
-    auto* o = static_cast<ProtocolOutput*>(data);
-    o->info.logicalWidth = width;
-    o->info.logicalHeight = height;
-}
-
-void onXdgDone(void*, zxdg_output_v1*) {}
-
-void onXdgName(void* data, zxdg_output_v1*, const char* name)
-{
-    auto* o = static_cast<ProtocolOutput*>(data);
-    if (o->info.name.empty()) o->info.name = name;
-}
-
-void onXdgDescription(void*, zxdg_output_v1*, const char*) {}
-
-const zxdg_output_v1_listener XDG_OUTPUT_LISTENER = {onLogicalPosition, onLogicalSize, onXdgDone, onXdgName,
-                                                     onXdgDescription};
-
-void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t version)
-{
-    auto* r = static_cast<Registry*>(data);
-    if (std::strcmp(interface, wl_output_interface.name) == 0) {
-        auto o = std::make_unique<ProtocolOutput>();
-        o->output = static_cast<wl_output*>(
-            wl_registry_bind(registry, name, &wl_output_interface, std::min<uint32_t>(version, 4)));
-        wl_output_add_listener(o->output, &OUTPUT_LISTENER, o.get());
-        r->outputs.push_back(std::move(o));
-    } else if (std::strcmp(interface, zxdg_output_manager_v1_interface.name) == 0) {
-        r->xdgManager = static_cast<zxdg_output_manager_v1*>(
-            wl_registry_bind(registry, name, &zxdg_output_manager_v1_interface, std::min<uint32_t>(version, 3)));
-    }
-}
-
-void onGlobalRemove(void*, wl_registry*, uint32_t) {}
-
-const wl_registry_listener REGISTRY_LISTENER = {onGlobal, onGlobalRemove};
-
-void onSyncDone(void* data, wl_callback*, uint32_t)
-{
-    *static_cast<bool*>(data) = true;
-}
-
-const wl_callback_listener SYNC_LISTENER = {onSyncDone};
-
-// A round trip that gives up at the deadline, so that a compositor that hangs fails the test instead
-// of stalling it.
-bool roundtrip(wl_display* display, std::chrono::steady_clock::time_point deadline)
-{
-    bool done = false;
-    wl_callback* sync = wl_display_sync(display);
-    wl_callback_add_listener(sync, &SYNC_LISTENER, &done);
-    while (!done) {
-        while (wl_display_prepare_read(display) != 0) wl_display_dispatch_pending(display);
-        wl_display_flush(display);
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        pollfd p{wl_display_get_fd(display), POLLIN, 0};
-        if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) {
-            wl_display_cancel_read(display);
-            break;
-        }
-        if (wl_display_read_events(display) != 0 || wl_display_dispatch_pending(display) < 0) break;
-    }
-    wl_callback_destroy(sync);
-    return done;
-}
-
-// The outputs as a client connecting to the socket sees them; none when it cannot connect or the
-// compositor does not answer in time.
-std::optional<std::vector<CompositorOutput>> protocolOutputs(const std::string& socketPath,
-                                                            std::chrono::milliseconds timeout = 3s)
-{
-    wl_display* display = wl_display_connect(socketPath.c_str());
-    if (!display) return std::nullopt;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    Registry registry;
-    wl_registry* wlRegistry = wl_display_get_registry(display);
-    wl_registry_add_listener(wlRegistry, &REGISTRY_LISTENER, &registry);
-    bool answered = roundtrip(display, deadline);
-    if (answered && registry.xdgManager) {
-        for (auto& o : registry.outputs) {
-            o->xdgOutput = zxdg_output_manager_v1_get_xdg_output(registry.xdgManager, o->output);
-            zxdg_output_v1_add_listener(o->xdgOutput, &XDG_OUTPUT_LISTENER, o.get());
-        }
-    }
-    answered = answered && roundtrip(display, deadline);
-    std::vector<CompositorOutput> outputs;
-    for (auto& o : registry.outputs) {
-        outputs.push_back(o->info);
-        if (o->xdgOutput) zxdg_output_v1_destroy(o->xdgOutput);
-        wl_output_destroy(o->output);
-    }
-    if (registry.xdgManager) zxdg_output_manager_v1_destroy(registry.xdgManager);
-    wl_registry_destroy(wlRegistry);
-    wl_display_disconnect(display);
-    if (!answered) return std::nullopt;
-    return outputs;
-}
-
-// Whether the outputs are the ones asked for: the same count and, for each output asked for with a
-// mode (pixel width above 0), the output of that name with that mode and scale.
-bool matches(const std::vector<CompositorOutput>& outputs, const std::vector<CompositorOutput>& expected)
-{
-    if (outputs.size() != expected.size()) return false;
-    for (const auto& want : expected) {
-        if (want.pixelWidth == 0) continue;
-        const auto found = std::find_if(outputs.begin(), outputs.end(), [&](const auto& o) { return o.name == want.name; });
-        if (found == outputs.end() || found->pixelWidth != want.pixelWidth || found->pixelHeight != want.pixelHeight ||
-            found->scale != want.scale) {
-            return false;
-        }
-    }
-    return true;
-}
 
 std::vector<CompositorOutput> swayOutputs(const std::string& json)
 {
@@ -590,47 +341,9 @@ std::string Compositor::swaySocket() const
 // its standard error goes to the folder's tools.log. Killed when it takes longer than TOOL_TIME.
 std::string Compositor::runTool(const std::vector<std::string>& argv, int* status, const std::string& cwd) const
 {
-    int out[2];
-    if (pipe(out) != 0) throw std::runtime_error("pipe");
     auto env = this->env();
     if (kind_ == Kind::sway) env["SWAYSOCK"] = swaySocket();
-    const std::string errorLog = folder_ + "/tools.log";
-    const pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("fork");
-    if (pid == 0) {
-        applyEnvironment(env);
-        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
-        const int null = open("/dev/null", O_RDONLY);
-        const int errors = open(errorLog.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        dup2(null, 0);
-        dup2(out[1], 1);
-        dup2(errors, 2);
-        close(out[0]);
-        close(out[1]);
-        auto args = argvOf(argv);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    close(out[1]);
-    std::string text;
-    const auto deadline = std::chrono::steady_clock::now() + TOOL_TIME;
-    pollfd p{out[0], POLLIN, 0};
-    while (true) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) {
-            ::kill(pid, SIGKILL);
-            break;
-        }
-        char buffer[65536];
-        const ssize_t n = read(out[0], buffer, sizeof buffer);
-        if (n <= 0) break;
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    close(out[0]);
-    int result = 0;
-    waitpid(pid, &result, 0);
-    if (status) *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
-    return text;
+    return runCaptured(argv, env, folder_ + "/tools.log", TOOL_TIME, status, cwd);
 }
 
 std::vector<CompositorOutput> Compositor::outputs() const

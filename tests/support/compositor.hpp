@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "screenshot.hpp"
+#include "wayland_outputs.hpp"
 
 namespace pp::test {
 
@@ -61,21 +62,6 @@ std::optional<std::string> colourManagedWeston(std::string* why = nullptr);
             GTEST_SKIP() << why_;                                                          \
         }                                                                                  \
     } while (false)
-
-// One output as the compositor announces it.
-struct CompositorOutput {
-    std::string name;       // the connector name (wl_output.name, xdg_output.name)
-    int x = 0;              // logical position and size, in points
-    int y = 0;
-    int logicalWidth = 0;
-    int logicalHeight = 0;
-    int pixelWidth = 0;     // current mode, in device pixels
-    int pixelHeight = 0;
-    double scale = 1;
-    std::string make;
-    std::string model;
-    std::string serial;     // empty where the compositor reports none
-};
 
 class Compositor;
 
