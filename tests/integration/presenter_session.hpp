@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <ctime>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -183,6 +184,15 @@ void expectDitherTile(const Image& image, int cx, int cy, int screenHeight)
             upper += p.r == 128;
         }
     EXPECT_EQ(upper, 4 * lit);
+}
+
+// The moment `monotonic` (CLOCK_MONOTONIC seconds) on the wall clock.
+inline double wallOfMonotonic(double monotonic)
+{
+    timespec m{}, w{};
+    clock_gettime(CLOCK_MONOTONIC, &m);
+    clock_gettime(CLOCK_REALTIME, &w);
+    return monotonic + (double(w.tv_sec) + w.tv_nsec / 1e9) - (double(m.tv_sec) + m.tv_nsec / 1e9);
 }
 
 // The mean red, green and blue of the 16 x 16 square around (cx, cy): one whole dither tile, whatever

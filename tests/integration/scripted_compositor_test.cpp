@@ -154,15 +154,6 @@ TEST_F(OnScriptedCompositor, FromACompositorThatNeverReportsTheFrameCallbackIsTa
     EXPECT_TRUE(std::none_of(reports.begin(), reports.end(), [&](const auto& r) { return r.commit > from; }));
 }
 
-// The moment `monotonic` (CLOCK_MONOTONIC seconds) on the wall clock.
-double wallOf(double monotonic)
-{
-    timespec m{}, w{};
-    clock_gettime(CLOCK_MONOTONIC, &m);
-    clock_gettime(CLOCK_REALTIME, &w);
-    return monotonic + (double(w.tv_sec) + w.tv_nsec / 1e9) - (double(m.tv_sec) + m.tv_nsec / 1e9);
-}
-
 // "painted" is the moment the report states, unaltered, and the reply never comes before it: reported a
 // little after the frame callback, or stating a moment just ahead of the report (as one compositor does,
 // by less than a refresh).
@@ -176,7 +167,7 @@ TEST_F(OnScriptedCompositor, ThePaintedTimeIsTheStatedPresentationAndTheReplyCom
         const std::string reply = session_->ask("rgb 40 50 " + std::to_string(ahead.count()));
         const double replied = wallClock();
         ASSERT_TRUE(painted(reply));
-        const double stated = wallOf(compositor_->reports().back().stated);
+        const double stated = wallOfMonotonic(compositor_->reports().back().stated);
         EXPECT_NEAR(paintedTime(reply), stated, 0.0005);
         EXPECT_GE(paintedTime(reply), sent + 0.0095);
         EXPECT_LE(paintedTime(reply), replied);

@@ -162,7 +162,7 @@ std::unique_ptr<Desktop> Desktop::start(DesktopKind kind, Release release, const
         throw std::runtime_error("chown " + d->runtimeDir_);
     }
     std::filesystem::create_directories(d->folder_ + "/home/.config/glib-2.0/settings");
-    writeFile(d->folder_ + "/home/.config/glib-2.0/settings/keyfile", settingsKeyfile());
+    writeFile(d->folder_ + "/home/.config/glib-2.0/settings/keyfile", settingsKeyfile(options.animations));
     writeFile(d->folder_ + "/namespace.sh", namespaceScript(d->root_, d->folder_));
     writeFile(d->folder_ + "/session.sh",
               sessionScript(kind, d->folder_, d->runtimeDir_, options.width, options.height));

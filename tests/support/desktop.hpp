@@ -31,6 +31,7 @@ const char* releaseName(Release release);        // "trixie", "sid"
 struct DesktopOptions {
     int width = 1920;  // the one output's mode, in device pixels
     int height = 1080;
+    bool animations = false;  // GNOME's animations (a window zooming in as it is mapped, the overview's)
 };
 
 // Whether a desktop can run: `ready`, or `missing` (the chroot was never built) or `unbuildable` (the

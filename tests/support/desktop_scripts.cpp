@@ -116,9 +116,9 @@ std::string systemBusConfig(const std::string& folder)
 )";
 }
 
-std::string settingsKeyfile()
+std::string settingsKeyfile(bool animations)
 {
-    return "[org/gnome/desktop/interface]\nenable-animations=false\n";
+    return std::string("[org/gnome/desktop/interface]\nenable-animations=") + (animations ? "true" : "false") + "\n";
 }
 
 std::string screenCastScript()

@@ -30,8 +30,8 @@ std::string swayConfig(int width, int height);
 // A permissive system bus on the folder's socket "system_bus", for the mock logind.
 std::string systemBusConfig(const std::string& folder);
 
-// The GSettings the desktops read from the keyfile backend: no animations.
-std::string settingsKeyfile();
+// The GSettings the desktops read from the keyfile backend: animations on or off.
+std::string settingsKeyfile(bool animations);
 
 // `python3 screencast.py CONNECTOR FILE`: one frame of the monitor through org.gnome.Mutter.ScreenCast
 // and PipeWire (gst pipewiresrc), written to FILE as raw 8-bit BGRx or BGRA.

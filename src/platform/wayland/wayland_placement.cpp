@@ -129,8 +129,13 @@ void WaylandWindow::overviewChanged()
 {
     overview_->changeSeen();
     // A frame committed while the overview was open, or presented while it opened, was shown as a
-    // thumbnail: present() shows it again once the overview has closed.
-    if (overviewOpen()) hiddenByOverview_ = true;
+    // thumbnail: present() shows it again once the overview has closed and the window has settled (a
+    // window mapped while the overview was open is eased in once it has hidden).
+    if (overviewOpen()) {
+        hiddenByOverview_ = true;
+    } else {
+        settlesAt_ = std::max(settlesAt_.value_or(0), clockSeconds(connection_.presentationClock()) + SETTLE_TIME);
+    }
 }
 
 }  // namespace pp::wayland

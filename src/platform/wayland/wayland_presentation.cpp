@@ -95,6 +95,8 @@ void WaylandWindow::reportCame(FrameReport* report, std::optional<double> stated
     if (report->frame == frameNumber_) {
         feedback_ = statedAt ? Feedback::presented : Feedback::discarded;
         if (statedAt) {
+            // The window's first presentation on gnome-shell: its map animation runs from about then.
+            if (overview_ && !settlesAt_) settlesAt_ = *statedAt + SETTLE_TIME;
             statedAt_ = *statedAt;
             statedRefresh_ = refresh;
             presentedAt_ = wallClockOf(connection_.presentationClock(), *statedAt);
@@ -138,12 +140,17 @@ void WaylandWindow::presentFrame(std::span<const PixelRect> changed)
         if (placementLapsed()) return;
         const double now = monotonicSeconds();
         const double due = connection_.presentation() ? nextReportDue(now) : now;
-        // Presented while the overview showed it as a thumbnail: once the overview has closed, the frame
-        // goes out again, so that a report says it is shown as drawn.
+        // Presented while the overview showed it as a thumbnail, or while gnome-shell may still be easing
+        // the window in: once the overview has closed and the window has settled, the frame goes out
+        // again, so that a report says it is shown as drawn.
         const bool thumbnail = feedback_ == Feedback::presented && hiddenByOverview_;
+        const double settling = feedback_ == Feedback::presented && settlesAt_ && statedAt_ < *settlesAt_
+                                    ? *settlesAt_ - clockSeconds(connection_.presentationClock())
+                                    : -1;
+        const bool notAsDrawn = thumbnail || settling >= 0;
         const bool notReported = reporting_ && feedback_ == Feedback::waiting && lastReportOverdue();
         if (!shown && (feedback_ == Feedback::discarded || notReported || reconfigured_ ||
-                       (thumbnail && !overviewOpen()))) {
+                       (notAsDrawn && !overviewOpen() && settling <= 0))) {
             // A discarded frame, or one whose report did not come, is committed again. After a new
             // configure the compositor shows the window only once new content follows it, so the frame
             // goes out again, whole, from the other buffer.
@@ -155,8 +162,8 @@ void WaylandWindow::presentFrame(std::span<const PixelRect> changed)
             commitFrame(*buffer, {});
             continue;
         }
-        int waitMs = WAIT_SLICE_MS;
-        if (feedback_ == Feedback::presented && !thumbnail) {
+        int waitMs = settling > 0 ? milliseconds(settling) : WAIT_SLICE_MS;
+        if (feedback_ == Feedback::presented && !notAsDrawn) {
             shown = true;
             reported = true;
         } else if (!shown && frameDoneAt_ && feedback_ == Feedback::waiting) {
@@ -192,7 +199,7 @@ void WaylandWindow::presentFrame(std::span<const PixelRect> changed)
             waitMs = milliseconds(*misplacedSince_ + PLACEMENT_LIMIT - now);
         } else if (now >= until) {
             // Left in the overview, the window is there but does not cover the display.
-            loop_.endWith(thumbnail || overviewOpen() ? MainLoop::WINDOW_NOT_COVERING : MainLoop::WINDOW_NOT_SHOWN);
+            loop_.endWith(notAsDrawn || overviewOpen() ? MainLoop::WINDOW_NOT_COVERING : MainLoop::WINDOW_NOT_SHOWN);
             return;
         } else {
             waitMs = std::min(waitMs, milliseconds(until - now));

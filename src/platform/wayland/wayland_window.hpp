@@ -46,7 +46,8 @@ namespace pp::wayland {
 // full-screen state and size): once it is elsewhere it asks again to be full-screen on its output, and
 // when it is not back within 1 s the run ends with "error window does not cover the display". On
 // gnome-shell the overview (every window a thumbnail) is closed at start; while it is open a frame is
-// not shown as drawn, so present() waits for it to close (within the 5 s) and then shows the frame again.
+// not shown as drawn, so present() waits for it to close (within the 5 s) and then shows the frame again;
+// so too while gnome-shell may still be easing the window in, after its map or the overview's closing.
 // present() does not return while the window is elsewhere.
 // Where the compositor manages colour, the surface carries the output's own image description from its
 // first frame on, so the compositor passes the pixels through to the output unchanged.
@@ -149,6 +150,7 @@ private:
     bool enteredAny_ = false;                 // the compositor has said where the surface is shown
     std::optional<double> misplacedSince_;    // monotonic seconds since the window is elsewhere
     bool hiddenByOverview_ = false;           // the overview opened since the last frame was shown
+    std::optional<double> settlesAt_;         // gnome-shell: presentation-clock moment the window has been eased in by
     int placementTimer_ = -1;                 // timerfd: fires when the window has been elsewhere too long
 
     std::vector<std::unique_ptr<Pool>> pools_;

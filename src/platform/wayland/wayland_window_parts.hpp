@@ -28,6 +28,9 @@ constexpr int WAIT_SLICE_MS = 1000;
 constexpr double SHOW_LIMIT = 5;
 // How long the compositor has to put the window back, full-screen on its output, once it is elsewhere.
 constexpr double PLACEMENT_LIMIT = 1;
+// How long gnome-shell may still be easing the window in (150 ms from its map, which waits for the
+// overview to hide), with a margin: frames presented before then may show it scaled and faded.
+constexpr double SETTLE_TIME = 0.2;
 
 inline int milliseconds(double seconds)
 {

@@ -1,0 +1,231 @@
+// The presenter on the desktops people run, each from its own release's packages: GNOME (mutter and
+// gnome-shell), KDE Plasma's KWin and sway. Patches, surround, dither and deep reach the screen as
+// asked; "painted" is the compositor's word and never comes before the moment it states; nothing is
+// answered "painted" while gnome-shell's overview shows the window as a thumbnail or another window
+// covers it; the network road's 10-bit levels are dithered where the panel's depth is not told.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "desktop.hpp"
+#include "presenter_session.hpp"
+#include "suite_listener.hpp"
+
+namespace pp::test {
+
+void PrintTo(Release release, std::ostream* out)
+{
+    *out << releaseName(release);
+}
+
+namespace {
+
+constexpr int W = 1280;
+constexpr int H = 720;
+
+struct DesktopCase {
+    DesktopKind kind;
+    Release release;
+};
+
+std::string caseName(const DesktopCase& c)
+{
+    return std::string(releaseName(c.release)) + "_" + desktopKindName(c.kind);
+}
+
+void PrintTo(const DesktopCase& c, std::ostream* out)
+{
+    *out << caseName(c);
+}
+
+// The presenter on a desktop, forced onto Wayland, greeted.
+std::unique_ptr<ControllerSession> presenterOn(const Desktop& desktop, std::vector<std::string> args = {})
+{
+    args.insert(args.begin(), {"--platform", "wayland"});
+    auto session = std::make_unique<ControllerSession>(args, desktop.env());
+    EXPECT_TRUE(startsWith(session->greeting(), "ready {")) << session->greeting() << "\n" << desktop.log();
+    return session;
+}
+
+// Sends `command` (an "rgb") and checks that "painted T" comes with T between the moment the command
+// was sent and the moment the reply was read.
+void expectPaintedWithinItsSpan(ControllerSession& session, const std::string& command)
+{
+    const double sent = wallClock();
+    const std::string reply = session.ask(command);
+    const double read = wallClock();
+    ASSERT_TRUE(painted(reply)) << command;
+    EXPECT_GE(paintedTime(reply), sent) << command;
+    EXPECT_LE(paintedTime(reply), read) << command;
+}
+
+class OnDesktop : public ::testing::TestWithParam<DesktopCase> {};
+
+TEST_P(OnDesktop, EveryPatchReachesTheScreenAsAskedAndPaintedIsTheCompositorsWord)
+{
+    const DesktopCase& c = GetParam();
+    SKIP_WITHOUT_DESKTOP(c.kind, c.release);
+    auto desktop = Desktop::start(c.kind, c.release, {W, H});
+
+    const auto list = nlohmann::json::parse(runToEnd({"--platform", "wayland", "--list-displays"}, desktop->env()).output);
+    ASSERT_EQ(list.size(), 1u);
+    // A name a person can read, never a blank description; the panel's depth is not told.
+    EXPECT_NE(list[0]["name"].get<std::string>().find_first_not_of(' '), std::string::npos) << list[0]["name"];
+    EXPECT_EQ(list[0]["bits"], 8);
+
+    auto session = presenterOn(*desktop);
+    ASSERT_EQ(session->ask("surround 20 40 60"), "surround");
+    expectPaintedWithinItsSpan(*session, "rgb 200 100 50");
+    Screenshot shot = desktop->screenshot();
+    EXPECT_EQ(shot.at(W / 2, H / 2), (Rgb{200, 100, 50})) << desktop->log();
+    EXPECT_EQ(shot.at(4, 4), (Rgb{20, 40, 60}));
+    EXPECT_EQ(shot.at(W - 5, H - 5), (Rgb{20, 40, 60}));
+
+    expectPaintedWithinItsSpan(*session, "rgb 127.25 64 10");
+    const auto mean = tileAverage(desktop->screenshot(), W / 2, H / 2);
+    EXPECT_DOUBLE_EQ(mean[0], 127.25);
+    EXPECT_DOUBLE_EQ(mean[1], 64);
+    EXPECT_DOUBLE_EQ(mean[2], 10);
+
+    ASSERT_TRUE(startsWith(session->ask("mode deep"), "mode deep window_bits 16 screen_bits 8 "));
+    expectPaintedWithinItsSpan(*session, "rgb 12 240 128");
+    EXPECT_EQ(desktop->screenshot().at(W / 2, H / 2), (Rgb{12, 240, 128}));
+
+    // A run of colours: each reply after the moment its report states (some compositors report a
+    // presentation just ahead of it), and that moment within the command's span.
+    for (int i = 0; i < 40; ++i) expectPaintedWithinItsSpan(*session, "rgb 90 " + std::to_string(i) + " 30");
+}
+
+INSTANTIATE_TEST_SUITE_P(Desktops, OnDesktop,
+                         ::testing::Values(DesktopCase{DesktopKind::gnomeShell, Release::trixie},
+                                           DesktopCase{DesktopKind::kwin, Release::trixie},
+                                           DesktopCase{DesktopKind::gnomeShell, Release::sid},
+                                           DesktopCase{DesktopKind::kwin, Release::sid},
+                                           DesktopCase{DesktopKind::sway, Release::sid}),
+                         [](const auto& info) { return caseName(info.param); });
+
+class OnGnomeShell : public ::testing::TestWithParam<Release> {
+protected:
+    void SetUp() override
+    {
+        SKIP_WITHOUT_DESKTOP(DesktopKind::gnomeShell, GetParam());
+        desktop_ = Desktop::start(DesktopKind::gnomeShell, GetParam(), {W, H});
+        // gnome-shell opens its overview a moment after it has started, as at a person's login: the
+        // tests begin once it has.
+        const auto until = std::chrono::steady_clock::now() + 30s;
+        while (!desktop_->overviewActive() && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(100ms);
+        }
+        ASSERT_TRUE(desktop_->overviewActive());
+    }
+    std::unique_ptr<Desktop> desktop_;
+};
+
+// gnome-shell starts in the overview, where every window is a scaled thumbnail: the presenter closes it,
+// and while the person has it open again, no reply says "painted".
+TEST_P(OnGnomeShell, TheOverviewIsClosedAtStartAndWaitedOutMidRun)
+{
+    auto session = presenterOn(*desktop_);
+    EXPECT_FALSE(desktop_->overviewActive());
+    ASSERT_EQ(session->ask("surround 20 40 60"), "surround");
+    expectPaintedWithinItsSpan(*session, "rgb 200 100 50");
+    const Screenshot shot = desktop_->screenshot();
+    EXPECT_EQ(shot.at(4, 4), (Rgb{20, 40, 60}));
+    EXPECT_EQ(shot.at(W / 2, H / 2), (Rgb{200, 100, 50}));
+
+    desktop_->setOverviewActive(true);
+    const double sent = wallClock();
+    session->child().write("rgb 10 200 10\n");
+    EXPECT_EQ(session->child().readLine(1500ms), std::nullopt);
+    desktop_->setOverviewActive(false);
+    const std::string reply = session->nextLine(10s);
+    ASSERT_TRUE(painted(reply)) << reply;
+    EXPECT_GE(paintedTime(reply), sent + 1.5);
+    EXPECT_EQ(desktop_->screenshot().at(4, 4), (Rgb{20, 40, 60}));
+
+    // Left open, the overview ends the run.
+    desktop_->setOverviewActive(true);
+    session->child().write("rgb 10 20 200\n");
+    EXPECT_EQ(session->nextLine(30s), "error window does not cover the display");
+    EXPECT_EQ(session->child().wait(), 1);
+}
+
+// Another full-screen window over the presenter's output: its frames are not shown, whatever frame
+// callbacks the compositor still sends, so no reply says "painted".
+TEST_P(OnGnomeShell, ACoveredWindowIsNeverPainted)
+{
+    desktop_->setOverviewActive(false);
+    auto session = presenterOn(*desktop_);
+    expectPaintedWithinItsSpan(*session, "rgb 200 100 50");
+    const auto cover = desktop_->cover(Rgb{1, 254, 128});
+    session->child().write("rgb 10 20 30\n");
+    EXPECT_EQ(session->nextLine(30s), "error display does not show the window");
+    EXPECT_EQ(desktop_->screenshot().at(W / 2, H / 2), (Rgb{1, 254, 128}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Releases, OnGnomeShell, ::testing::Values(Release::trixie, Release::sid),
+                         [](const auto& info) { return std::string(releaseName(info.param)); });
+
+// With its animations on, gnome-shell eases a new window in over 150 ms from its map, scaled and faded,
+// and reports the window's frames presented all the while: the first "painted" comes 150 ms or more
+// after the window's first presentation (read from the protocol log the client library writes).
+class GnomeShellAnimating : public ::testing::TestWithParam<Release> {};
+
+TEST_P(GnomeShellAnimating, TheFirstPaintedComesOnceTheWindowHasBeenEasedIn)
+{
+    SKIP_WITHOUT_DESKTOP(DesktopKind::gnomeShell, GetParam());
+    DesktopOptions options{W, H};
+    options.animations = true;
+    auto desktop = Desktop::start(DesktopKind::gnomeShell, GetParam(), options);
+    const auto until = std::chrono::steady_clock::now() + 30s;
+    while (!desktop->overviewActive() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(100ms);
+    desktop->setOverviewActive(false);
+    auto env = desktop->env();
+    env["WAYLAND_DEBUG"] = "client";
+    ControllerSession session({"--platform", "wayland"}, env);
+    ASSERT_TRUE(startsWith(session.greeting(), "ready {"));
+    const std::string reply = session.ask("rgb 200 100 50");
+    ASSERT_TRUE(painted(reply));
+    // The protocol log's first "presented" event: wp_presentation_feedback@N.presented(hi, lo, ns, ...).
+    const std::string log = session.child().errorOutput();
+    const std::smatch first = [&] {
+        std::smatch m;
+        std::regex_search(log, m, std::regex(R"(\.presented\((\d+), (\d+), (\d+),)"));
+        return m;
+    }();
+    ASSERT_FALSE(first.empty()) << log.substr(0, 2000);
+    const double shownFirst = double((std::stoull(first[1]) << 32) | std::stoull(first[2])) + std::stod(first[3]) / 1e9;
+    EXPECT_GE(paintedTime(reply), wallOfMonotonic(shownFirst) + 0.15);
+    EXPECT_EQ(desktop->screenshot().at(W / 2, H / 2), (Rgb{200, 100, 50}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Releases, GnomeShellAnimating, ::testing::Values(Release::trixie, Release::sid),
+                         [](const auto& info) { return std::string(releaseName(info.param)); });
+
+// KWin describes every output and offers 10-bit buffers, which it rounds for an 8-bit output: the
+// network road's 10-bit levels are dithered, so that a tile's mean is the level.
+class KwinNetworkRoad : public ::testing::TestWithParam<Release> {};
+
+TEST_P(KwinNetworkRoad, TenBitLevelsAreDithered)
+{
+    SKIP_WITHOUT_DESKTOP(DesktopKind::kwin, GetParam());
+    auto desktop = Desktop::start(DesktopKind::kwin, GetParam(), {W, H});
+    SuiteListener suite;
+    auto stage = presenterOn(*desktop, {"--connect", suite.address()});
+    ASSERT_TRUE(suite.accept());
+    ASSERT_EQ(stage->nextLine(), "connected 127.0.0.1 " + std::to_string(suite.port()));
+    ASSERT_TRUE(suite.send(suiteFrame(formB({509, 509, 509}, {0, 0, 0}, 10, R"(x="0" y="0" cx="1" cy="1")"))));
+    ASSERT_TRUE(painted(stage->nextLine()));
+    const auto mean = tileAverage(desktop->screenshot(), W / 2, H / 2);
+    // 509 of 1023 is 126.88 of 255: the dither's mean is 126.875, the nearest 8-bit level 127.
+    for (double m : mean) EXPECT_NEAR(m, 509 * 255 / 1023.0, 1.0 / 64);
+}
+
+INSTANTIATE_TEST_SUITE_P(Releases, KwinNetworkRoad, ::testing::Values(Release::trixie, Release::sid),
+                         [](const auto& info) { return std::string(releaseName(info.param)); });
+
+}  // namespace
+}  // namespace pp::test
