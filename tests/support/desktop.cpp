@@ -100,6 +100,21 @@ const char* releaseName(Release release)
     return release == Release::trixie ? "trixie" : "sid";
 }
 
+const std::vector<DesktopChoice>& everyDesktop()
+{
+    static const std::vector<DesktopChoice> all = {
+        {DesktopKind::mutter, Release::trixie}, {DesktopKind::gnomeShell, Release::trixie},
+        {DesktopKind::kwin, Release::trixie},   {DesktopKind::mutter, Release::sid},
+        {DesktopKind::gnomeShell, Release::sid}, {DesktopKind::kwin, Release::sid},
+        {DesktopKind::sway, Release::sid}};
+    return all;
+}
+
+std::string desktopChoiceName(const DesktopChoice& choice)
+{
+    return std::string(releaseName(choice.release)) + "_" + desktopKindName(choice.kind);
+}
+
 DesktopAvailability desktopAvailability(DesktopKind kind, Release release, std::string* why)
 {
     std::string reason;
