@@ -100,6 +100,21 @@ const char* releaseName(Release release)
     return release == Release::trixie ? "trixie" : "sid";
 }
 
+const std::vector<DesktopChoice>& everyDesktop()
+{
+    static const std::vector<DesktopChoice> all = {
+        {DesktopKind::mutter, Release::trixie}, {DesktopKind::gnomeShell, Release::trixie},
+        {DesktopKind::kwin, Release::trixie},   {DesktopKind::mutter, Release::sid},
+        {DesktopKind::gnomeShell, Release::sid}, {DesktopKind::kwin, Release::sid},
+        {DesktopKind::sway, Release::sid}};
+    return all;
+}
+
+std::string desktopChoiceName(const DesktopChoice& choice)
+{
+    return std::string(releaseName(choice.release)) + "_" + desktopKindName(choice.kind);
+}
+
 DesktopAvailability desktopAvailability(DesktopKind kind, Release release, std::string* why)
 {
     std::string reason;
@@ -165,7 +180,7 @@ std::unique_ptr<Desktop> Desktop::start(DesktopKind kind, Release release, const
     writeFile(d->folder_ + "/home/.config/glib-2.0/settings/keyfile", settingsKeyfile(options.animations));
     writeFile(d->folder_ + "/namespace.sh", namespaceScript(d->root_, d->folder_));
     writeFile(d->folder_ + "/session.sh",
-              sessionScript(kind, d->folder_, d->runtimeDir_, options.width, options.height));
+              sessionScript(kind, d->folder_, d->runtimeDir_, options.width, options.height, options.kwinVirtual));
     writeFile(d->folder_ + "/sway.conf", swayConfig(options.width, options.height));
     writeFile(d->folder_ + "/system-bus.conf", systemBusConfig(d->folder_));
     writeFile(d->folder_ + "/screencast.py", screenCastScript());

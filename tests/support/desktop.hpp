@@ -28,10 +28,23 @@ enum class Release { trixie, sid };
 const char* desktopKindName(DesktopKind kind);  // "mutter", "gnomeShell", "kwin", "sway"
 const char* releaseName(Release release);        // "trixie", "sid"
 
+// One desktop of one release, for tables of tests.
+struct DesktopChoice {
+    DesktopKind kind;
+    Release release;
+};
+// Every desktop the tests run on: mutter, gnome-shell and KWin from trixie and sid, sway from sid.
+const std::vector<DesktopChoice>& everyDesktop();
+// "trixie_mutter" and so on: for test names.
+std::string desktopChoiceName(const DesktopChoice& choice);
+
 struct DesktopOptions {
     int width = 1920;  // the one output's mode, in device pixels
     int height = 1080;
     bool animations = false;  // GNOME's animations (a window zooming in as it is mapped, the overview's)
+    // KWin on a virtual output of its own, as a headless desktop runs it: it reports presentations (the
+    // nested KWin does not), but its screen cannot be read.
+    bool kwinVirtual = false;
 };
 
 // Whether a desktop can run: `ready`, or `missing` (the chroot was never built) or `unbuildable` (the

@@ -58,7 +58,7 @@ exec chroot "$R" /usr/bin/env -i /bin/bash "$F/session.sh"
 }
 
 std::string sessionScript(DesktopKind kind, const std::string& folder, const std::string& runtimeDir, int width,
-                          int height)
+                          int height, bool kwinVirtual)
 {
     const std::string mode = std::to_string(width) + "x" + std::to_string(height);
     std::string script = "F='" + folder + "'\nRUN='" + runtimeDir + "'\n" + SESSION_START;
@@ -72,6 +72,12 @@ std::string sessionScript(DesktopKind kind, const std::string& folder, const std
                   DESKTOP_SOCKET + " &\n";
         break;
     case DesktopKind::kwin:
+        if (kwinVirtual) {
+            script += "kwin_wayland --virtual --socket " + std::string(DESKTOP_SOCKET) + " --width " +
+                      std::to_string(width) + " --height " + std::to_string(height) +
+                      " --no-lockscreen --no-global-shortcuts &\n";
+            break;
+        }
         // KWin draws into a window of the sway, which grim reads.
         script += swayLine() + "sway=$!\n" +
                   "for _ in $(seq 600); do host=$(cd \"$RUN\" && ls wayland-? 2>/dev/null | head -n 1); "

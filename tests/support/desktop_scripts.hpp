@@ -19,9 +19,10 @@ std::string namespaceScript(const std::string& root, const std::string& folder);
 
 // Starts, in the chroot, the session bus, what the desktop needs (PipeWire and WirePlumber for
 // mutter's screen casts, a system bus with a mock logind for gnome-shell, a headless sway to nest KWin
-// in) and the compositor with one output of that mode; it ends when the compositor does.
+// in, unless `kwinVirtual`: then KWin's own virtual output) and the compositor with one output of that
+// mode; it ends when the compositor does.
 std::string sessionScript(DesktopKind kind, const std::string& folder, const std::string& runtimeDir, int width,
-                          int height);
+                          int height, bool kwinVirtual = false);
 
 // The configuration of the headless sway (run as nobody) for sway itself and for nesting KWin: no
 // background, borders or gaps, one output of that mode, every window full-screen.

@@ -7,10 +7,18 @@ namespace pp::wayland {
 
 namespace {
 
+// The text without the blanks around it (one compositor describes an output as " WL-0", another as " ").
+std::string trimmed(const std::string& text)
+{
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
 // A make or model a compositor reports when it knows none.
 bool meaningful(const std::string& word)
 {
-    return word.find_first_not_of(" \t") != std::string::npos && word != "unknown" && word != "Unknown";
+    return !word.empty() && word != "unknown" && word != "Unknown";
 }
 
 }  // namespace
@@ -52,12 +60,14 @@ Screen screenOf(const OutputState& output)
     screen.number = output.registryName;
     screen.outputName = !output.name.empty() ? output.name : output.xdgName;
 
-    // A blank description (one compositor sends a single space) names nothing.
-    const std::string& description = meaningful(output.description) ? output.description : output.xdgDescription;
+    // A blank description names nothing.
+    const std::string ownDescription = trimmed(output.description);
+    const std::string description = !ownDescription.empty() ? ownDescription : trimmed(output.xdgDescription);
+    const std::string make = trimmed(output.make), model = trimmed(output.model);
     std::string makeModel;
-    if (meaningful(output.make)) makeModel = output.make;
-    if (meaningful(output.model)) makeModel += (makeModel.empty() ? "" : " ") + output.model;
-    screen.name = meaningful(description) ? description : !makeModel.empty() ? makeModel : screen.outputName;
+    if (meaningful(make)) makeModel = make;
+    if (meaningful(model)) makeModel += (makeModel.empty() ? "" : " ") + model;
+    screen.name = !description.empty() ? description : !makeModel.empty() ? makeModel : screen.outputName;
 
     screen.pixelsWide = output.modeWidth;
     screen.pixelsHigh = output.modeHeight;

@@ -50,6 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"make only", "", "", "Acme", "unknown", "DP-3", "", "Acme", "DP-3"},
                       NameCase{"connector", "", "", "", "Unknown", "HDMI-A-1", "", "HDMI-A-1", "HDMI-A-1"},
                       NameCase{"blank description", " ", " ", "", "", "Virtual-1", "", "Virtual-1", "Virtual-1"},
+                      NameCase{"blanks around", " WL-0 ", "", "", "", "Virtual-1", "", "WL-0", "Virtual-1"},
                       NameCase{"nothing at all", "", "", "", "", "", "", "", ""}),
     [](const auto& info) {
         std::string n = info.param.what;
