@@ -251,6 +251,30 @@ TEST_P(KwinNetworkRoad, TenBitLevelsAreDithered)
     for (double m : mean) EXPECT_NEAR(m, 509 * 255 / 1023.0, 1.0 / 64);
 }
 
+// GNOME with HDR on (the virtual monitor in BT.2100): the presenter's values are PQ code values and reach
+// the output unchanged, read back as the compositor renders them for an sRGB picture; switching HDR off
+// mid-run changes what the values mean, and ends the run.
+class GnomeHdr10 : public ::testing::TestWithParam<std::pair<Release, int>> {};
+
+TEST_P(GnomeHdr10, PqCodeValuesPassAndSwitchingHdrOffEndsTheRun)
+{
+    const auto [release, greyRendition] = GetParam();
+    SKIP_WITHOUT_DESKTOP(DesktopKind::mutter, release);
+    auto desktop = Desktop::start(DesktopKind::mutter, release, {W, H});
+    desktop->setHdr(true);
+    auto session = presenterOn(*desktop);
+    EXPECT_EQ(session->report()["profile"], "bt2020 st2084_pq");
+    paintedWithinItsSpan(*session, "rgb 127 127 127");
+    EXPECT_EQ(desktop->screenshot().at(W / 2, H / 2), (Rgb{greyRendition, greyRendition, greyRendition}));
+    desktop->setHdr(false);
+    EXPECT_EQ(session->nextLine(30s), "error display changed");
+    EXPECT_EQ(session->child().wait(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Releases, GnomeHdr10,
+                         ::testing::Values(std::pair{Release::trixie, 178}, std::pair{Release::sid, 177}),
+                         [](const auto& info) { return std::string(releaseName(info.param.first)); });
+
 // KWin on a virtual output of its own, as a headless Plasma runs it, reports presentations, sometimes
 // stating a moment just ahead of the report; KWin 6.3 describes that output with a single blank.
 class KwinVirtual : public ::testing::TestWithParam<Release> {};
