@@ -5,15 +5,8 @@
 #include <sys/timerfd.h>
 #include <wayland-cursor.h>
 
-#include <array>
 #include <cerrno>
 #include <cmath>
-#include <cstring>
-#include <ctime>
-#include <latch>
-#include <limits>
-#include <thread>
-#include <utility>
 
 #include "idle-inhibit-unstable-v1-client-protocol.h"
 #include "viewporter-client-protocol.h"

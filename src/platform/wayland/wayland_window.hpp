@@ -149,7 +149,7 @@ private:
     std::set<wl_output*> enteredOutputs_;     // the outputs the surface is shown on now
     bool enteredAny_ = false;                 // the compositor has said where the surface is shown
     std::optional<double> misplacedSince_;    // monotonic seconds since the window is elsewhere
-    bool hiddenByOverview_ = false;           // the overview opened since the last frame was shown
+    bool hiddenByOverview_ = false;           // the frame went out, or was shown, while the overview was open
     std::optional<double> settlesAt_;         // gnome-shell: presentation-clock moment the window has been eased in by
     int placementTimer_ = -1;                 // timerfd: fires when the window has been elsewhere too long
 
