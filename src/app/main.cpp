@@ -45,7 +45,8 @@ struct Feeder {
 
     std::unique_ptr<pp::Window> window = system.createWindow(screen);
     if (!window) {
-        pp::writeLine("error no window on screen " + std::to_string(screen.number));
+        const std::string refusal = system.windowRefusal();
+        pp::writeLine(!refusal.empty() ? refusal : "error no window on screen " + std::to_string(screen.number));
         pp::endProcess(1);
     }
     // Lives until the process ends: the reader thread and the loop refer to it.
@@ -82,7 +83,7 @@ int main(int argc, char** argv)
     // Without a window system there are no screens at all.
     std::optional<pp::PlatformKind> forced;
     if (auto word = pp::option(words, "--platform", 1)) forced = pp::platformWord(word->front());
-    std::unique_ptr<pp::WindowSystem> windowSystem = pp::connectWindowSystem(forced);
+    std::unique_ptr<pp::WindowSystem> windowSystem = pp::connectWindowSystem(forced, pp::kmsOptions(words));
     const std::unique_ptr<pp::Displays> noScreens = windowSystem ? nullptr : pp::noDisplays();
     pp::Displays& displays = windowSystem ? static_cast<pp::Displays&>(*windowSystem) : *noScreens;
 

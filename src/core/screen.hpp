@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/values.hpp"
@@ -41,6 +42,11 @@ struct Screen {
     // The output's encoding where the window system manages colour and describes it; none where it does
     // no colour management (X11, a compositor without the colour-management protocol) or could not say.
     std::shared_ptr<const OutputColour> colour;
+    // Where the program sets the display's mode itself (KMS): the modes it can be set to
+    // ("1920x1080@60"), and which of the signal's properties the connector has ("hdr_output_metadata",
+    // "colorspace", "max_bpc"); empty elsewhere.
+    std::vector<std::string> modes;
+    std::vector<std::pair<std::string, bool>> signal;
 };
 
 // The display's transfer (gamma) table: three channels of equal length, values 0 to 1.

@@ -2,18 +2,23 @@
 
 #include "platform/colord/colord_colour_management.hpp"
 #include "platform/headless/headless_displays.hpp"
+#include "platform/kms/kms_window_system.hpp"
 #include "platform/wayland/wayland_window_system.hpp"
 #include "platform/x11/x11_window_system.hpp"
 
 namespace pp {
 
-std::unique_ptr<WindowSystem> connectWindowSystem(std::optional<PlatformKind> forced)
+std::unique_ptr<WindowSystem> connectWindowSystem(std::optional<PlatformKind> forced, const KmsOptions& kms)
 {
-    if (forced != PlatformKind::x11) {
+    if (!forced || forced == PlatformKind::wayland) {
         if (auto wayland = wayland::connectWindowSystem()) return wayland;
-        if (forced == PlatformKind::wayland) return nullptr;
+        if (forced) return nullptr;
     }
-    return x11::connectWindowSystem();
+    if (!forced || forced == PlatformKind::x11) {
+        if (auto x11 = x11::connectWindowSystem()) return x11;
+        if (forced) return nullptr;
+    }
+    return kms::connectWindowSystem(kms);
 }
 
 std::unique_ptr<Displays> noDisplays()

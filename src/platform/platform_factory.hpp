@@ -5,14 +5,16 @@
 #include <optional>
 
 #include "platform/colour_management.hpp"
+#include "platform/kms_options.hpp"
 #include "platform/window_system.hpp"
 
 namespace pp {
 
 // The window system to run on: the forced one, or without a choice Wayland when a compositor can be
-// reached (WAYLAND_DISPLAY, or its default socket) and else the X server named by DISPLAY. None when
-// the chosen (or, without a choice, every) window system cannot be reached. Main thread.
-std::unique_ptr<WindowSystem> connectWindowSystem(std::optional<PlatformKind> forced);
+// reached (WAYLAND_DISPLAY, or its default socket), else the X server named by DISPLAY, else a DRM
+// device that can be driven (`kms` says how). None when the chosen (or, without a choice, every) window
+// system cannot be reached. Main thread, before any other thread exists.
+std::unique_ptr<WindowSystem> connectWindowSystem(std::optional<PlatformKind> forced, const KmsOptions& kms = {});
 
 // The displays of no window system at all: no screens, so every road answers "error no screen ...".
 std::unique_ptr<Displays> noDisplays();

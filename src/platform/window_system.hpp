@@ -1,6 +1,7 @@
 // The window system as the program sees it: the displays, the one window and the main loop. The
 // implementations are platform/x11 (the X server named by DISPLAY), platform/wayland (the compositor
-// named by WAYLAND_DISPLAY) and platform/headless (in memory: tests, and a run with no display at all);
+// named by WAYLAND_DISPLAY), platform/kms (a display driven through the kernel's mode setting, with no
+// desktop) and platform/headless (in memory: tests, and a run with no display at all);
 // platform_factory.hpp chooses among them. Nothing above this floor reaches for a global connection:
 // it receives these objects.
 #pragma once
@@ -70,7 +71,7 @@ public:
     virtual void paint() = 0;
 };
 
-// The one borderless window that covers a screen.
+// The one borderless window that covers a screen (on KMS: the whole picture of the display).
 // Thread: main thread only, except where a call says otherwise.
 class Window {
 public:
@@ -148,9 +149,13 @@ public:
 
     // The loop that serves the window made by createWindow.
     virtual MainLoop& mainLoop() = 0;
+
+    // Why createWindow made none, where it is more than that it could not ("error no mode ..."): the
+    // line to end on; else empty.
+    virtual std::string windowRefusal() const { return {}; }
 };
 
 // The window systems the program can run on.
-enum class PlatformKind { wayland, x11 };
+enum class PlatformKind { wayland, x11, kms };
 
 }  // namespace pp

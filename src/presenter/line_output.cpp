@@ -10,6 +10,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/run_end.hpp"
+
 namespace pp {
 
 namespace {
@@ -33,7 +35,10 @@ void writeWholeLine(std::string_view text)
     line += '\n';
     // Standard output is line-buffered: the line has left (or failed to) when fwrite returns. A line
     // nobody can read (the reader is gone, the disk is full) ends the run.
-    if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() || std::ferror(stdout)) _exit(1);
+    if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() || std::ferror(stdout)) {
+        runEndHooks();
+        _exit(1);
+    }
 }
 
 // Whether the process's main thread is asleep in the kernel: neither running nor waiting for a
@@ -65,6 +70,7 @@ void endProcess(int status)
 {
     ending = true;
     outputMutex().lock();
+    runEndHooks();
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) status = 1;
     _exit(status);
 }
@@ -73,6 +79,7 @@ void endWithLine(std::string_view text, int status)
 {
     ending = true;
     outputMutex().lock();
+    runEndHooks();
     writeWholeLine(text);
     std::fflush(stdout);
     _exit(status);

@@ -32,6 +32,13 @@ JsonObject displayList(Displays& displays)
         entry["scale"] = finiteOrZero(screen.scale);
         entry["bits"] = screen.bitsPerSample;
         entry["colour"] = colourMember(screen);
+        // A display whose mode the program sets: the modes to choose from, and what its signal can carry.
+        if (!screen.modes.empty()) {
+            entry["modes"] = screen.modes;
+            JsonObject signal = JsonObject::object();
+            for (const auto& [property, present] : screen.signal) signal[property] = present;
+            entry["signal"] = std::move(signal);
+        }
         list.push_back(std::move(entry));
     }
     return list;

@@ -133,12 +133,48 @@ INSTANTIATE_TEST_SUITE_P(
                       DisplayCase{"+-7", std::nullopt}, DisplayCase{"abc", std::nullopt},
                       DisplayCase{"7.0", std::nullopt}));
 
-TEST(PlatformWord, NamesExactlyTheTwoWindowSystems)
+TEST(PlatformWord, NamesExactlyTheThreeWindowSystems)
 {
     EXPECT_EQ(platformWord("wayland"), PlatformKind::wayland);
     EXPECT_EQ(platformWord("x11"), PlatformKind::x11);
-    for (const char* word : {"", "X11", "Wayland", "x11 ", " x11", "xorg", "wayland\n"}) {
+    EXPECT_EQ(platformWord("kms"), PlatformKind::kms);
+    for (const char* word : {"", "X11", "Wayland", "x11 ", " x11", "xorg", "wayland\n", "KMS", "drm"}) {
         EXPECT_EQ(platformWord(word), std::nullopt) << word;
+    }
+}
+
+// The words of a display the program drives itself; what cannot be read counts as absent.
+TEST(KmsOptions, ModeSignalAndLuminanceOrTheirDefaults)
+{
+    struct Case {
+        std::vector<std::string> words;
+        std::optional<ModeWish> mode;
+        bool hdr10;
+        double minimum, maximum;
+    };
+    const std::vector<Case> cases = {
+        {{}, std::nullopt, false, 0.005, 1000},
+        {{"--mode", "3840x2160@23.976", "--signal", "hdr10"}, ModeWish{3840, 2160, 23.976}, true, 0.005, 1000},
+        {{"--mode", "1920x1080@24", "--signal", "sdr", "--hdr-luminance", "0.01", "600"}, ModeWish{1920, 1080, 24},
+         false, 0.01, 600},
+        {{"--mode", "1920x1080", "--signal", "HDR10", "--hdr-luminance", "600", "0.01"}, std::nullopt, false, 0.005, 1000},
+        {{"--mode", "1920x1080@0", "--hdr-luminance", "-1", "600"}, std::nullopt, false, 0.005, 1000},
+        {{"--mode", "0x1080@60", "--hdr-luminance", "0", "nan"}, std::nullopt, false, 0.005, 1000},
+        {{"--mode", "1920x1080@60Hz"}, std::nullopt, false, 0.005, 1000},
+        {{"--mode", "x1080@60"}, std::nullopt, false, 0.005, 1000},
+    };
+    for (const Case& c : cases) {
+        const KmsOptions o = kmsOptions(Words(c.words.begin(), c.words.end()));
+        const std::string what = c.words.empty() ? "none" : c.words[1];
+        ASSERT_EQ(o.mode.has_value(), c.mode.has_value()) << what;
+        if (c.mode) {
+            EXPECT_EQ(o.mode->width, c.mode->width) << what;
+            EXPECT_EQ(o.mode->height, c.mode->height) << what;
+            EXPECT_DOUBLE_EQ(o.mode->refresh, c.mode->refresh) << what;
+        }
+        EXPECT_EQ(o.hdr10, c.hdr10) << what;
+        EXPECT_DOUBLE_EQ(o.minLuminance, c.minimum) << what;
+        EXPECT_DOUBLE_EQ(o.maxLuminance, c.maximum) << what;
     }
 }
 
