@@ -1,7 +1,8 @@
 // A qemu guest with a DRM device (the kernel's vkms, with its writeback connector), for the KMS tests:
 // scripts/kms-guest builds it once into /var/cache/pp-kms. Each run boots a fresh guest that shares this
 // machine's root read-only, so the host-built program and tools run in it as they are, as root, with
-// /dev/dri/card0; a scratch folder is shared read-write at the same path inside as outside. qemu is
+// /dev/dri/card0; a scratch folder (the command's working folder) is shared read-write at the same
+// path inside as outside, while the guest's /tmp and /run are its own, empty at start. qemu is
 // this process's child, killed and reaped by its process id whatever happens, and killed with this
 // process if it dies.
 #pragma once
