@@ -121,6 +121,7 @@ std::string modeText(const drmModeModeInfo& m)
     return text;
 }
 
+// Prints the connectors with their modes, the planes with their formats, the CRTCs with their colour path.
 int list(int fd)
 {
     drmModeRes* res = drmModeGetResources(fd);
@@ -170,6 +171,7 @@ uint8_t* mapDumb(int fd, uint32_t handle, size_t size)
     return static_cast<uint8_t*>(at);
 }
 
+// Prints one pixel of the buffer the first active CRTC's primary plane scans out: what the screen shows.
 int pixel(int fd, int x, int y)
 {
     drmModeRes* res = drmModeGetResources(fd);
@@ -212,6 +214,7 @@ int pixel(int fd, int x, int y)
     return 0;
 }
 
+// Shows a buffer filled with one colour on the first connected connector, runs `command`, returns its status.
 int fill(int fd, const PixelFormat& format, const uint64_t rgb[3], char** command)
 {
     drmModeRes* res = drmModeGetResources(fd);
