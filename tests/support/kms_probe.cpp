@@ -3,7 +3,8 @@
 //   pp-kms-probe list                      connectors and their modes, planes and their formats, CRTCs
 //                                          with their mode and colour-path properties
 //   pp-kms-probe pixel X Y                 the pixel at X Y of the buffer the first active CRTC's primary
-//                                          plane scans out, in the buffer's own format and depth
+//                                          plane scans out, in the buffer's own format and depth,
+//                                          then its bytes in memory order: "XRGB8888 R G B bytes HEX"
 //   pp-kms-probe fill FORMAT R G B -- CMD...
 //                                          shows a dumb buffer of FORMAT (XRGB8888 or XRGB16161616)
 //                                          filled with R G B on the first connected connector at its
@@ -200,12 +201,15 @@ int pixel(int fd, int x, int y)
     if (x < 0 || y < 0 || uint32_t(x) >= fb->width || uint32_t(y) >= fb->height) fail("pixel outside the framebuffer");
     const size_t size = size_t(fb->offsets[0]) + size_t(fb->pitches[0]) * fb->height;
     const uint8_t* bytes = mapDumb(fd, fb->handles[0], size);
+    const uint8_t* at = bytes + fb->offsets[0] + size_t(y) * fb->pitches[0] + size_t(x) * format->bytes;
     uint64_t word = 0;
-    std::memcpy(&word, bytes + fb->offsets[0] + size_t(y) * fb->pitches[0] + size_t(x) * format->bytes, format->bytes);
+    std::memcpy(&word, at, format->bytes);
     const uint64_t mask = (uint64_t(1) << format->bits) - 1;
-    std::printf("%s %llu %llu %llu\n", format->name, static_cast<unsigned long long>((word >> format->redShift) & mask),
-                static_cast<unsigned long long>((word >> format->greenShift) & mask),
-                static_cast<unsigned long long>((word >> format->blueShift) & mask));
+    const auto channel = [&](int shift) { return static_cast<unsigned long long>((word >> shift) & mask); };
+    std::printf("%s %llu %llu %llu bytes ", format->name, channel(format->redShift), channel(format->greenShift),
+                channel(format->blueShift));
+    for (int i = 0; i < format->bytes; ++i) std::printf("%02x", at[i]);
+    std::printf("\n");
     munmap(const_cast<uint8_t*>(bytes), size);
     drm_gem_close close{};
     close.handle = fb->handles[0];
