@@ -4,7 +4,7 @@ JOBS ?= 2
 PREFIX ?= /usr/local
 DESTDIR ?=
 
-.PHONY: build program test unit integration demo bench bench-box sanitize tsan fuzz install deb clean deps desktops
+.PHONY: build program test unit integration demo bench bench-box sanitize tsan fuzz install deb clean deps desktops kms-guest
 
 deps:
 	@scripts/install-deps
@@ -13,11 +13,15 @@ deps:
 desktops: deps
 	@scripts/desktop-chroots
 
+# The qemu guest the KMS tests run in (a kernel with vkms, an initramfs): built once (a minute or two).
+kms-guest: deps
+	@scripts/kms-guest
+
 $(BUILD)/CMakeCache.txt:
 	cmake -S . -B $(BUILD) -DBUILD_TESTING=ON
 
 # Everything: the program, the tests and the benchmarks.
-build: deps desktops $(BUILD)/CMakeCache.txt
+build: deps desktops kms-guest $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
 # The program alone (and its manual page), without the tests.
@@ -53,7 +57,7 @@ deb: program
 	cd $(BUILD) && cpack -G DEB
 
 # The tests again on a debug build with the address and undefined-behaviour sanitizers.
-sanitize: deps desktops
+sanitize: deps desktops kms-guest
 	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DPP_SANITIZE=ON -DBUILD_TESTING=ON
 	cmake --build build-sanitize -j $(JOBS)
 	cd build-sanitize && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp ctest --output-on-failure -j $(JOBS)
@@ -61,7 +65,7 @@ sanitize: deps desktops
 # The unit tests and the integration tests on a build with the thread sanitizer (optimised: a debug
 # build under the sanitizer is too slow for the timed waits of the process tests); tests/tsan.supp
 # names what the sanitizer reports inside libraries whose own threads it cannot see into.
-tsan: deps desktops
+tsan: deps desktops kms-guest
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPP_TSAN=ON -DBUILD_TESTING=ON
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
