@@ -110,9 +110,10 @@ KmsGuestResult KmsGuest::run(const std::vector<std::string>& argv, std::chrono::
 }
 
 KmsGuestResult KmsGuest::runScript(const std::string& script, std::chrono::seconds timeout,
-                                   const std::map<std::string, std::string>& env)
+                                   const std::map<std::string, std::string>& env, const std::string& kernelArguments)
 {
     const std::string folder = makeFolder("pp-kms");
+    if (!kernelArguments.empty()) writeFile(folder + "/kernel-arguments", kernelArguments);
     std::string text;
     for (const auto& [name, value] : env) text += "export " + name + "=" + shellQuoted(value) + "\n";
     writeFile(folder + "/run.sh", text + "cd " + shellQuoted(folder) + "\n" + script);

@@ -37,8 +37,11 @@ public:
                               const std::map<std::string, std::string>& env = {});
 
     // The same with a shell script (run by /bin/sh) as the command.
+    // `kernelArguments` add to the guest kernel's command line ("video=Virtual-1:1920x1080@24" adds
+    // that mode to the connector's list).
     static KmsGuestResult runScript(const std::string& script, std::chrono::seconds timeout,
-                                    const std::map<std::string, std::string>& env = {});
+                                    const std::map<std::string, std::string>& env = {},
+                                    const std::string& kernelArguments = "");
 };
 
 // The tests' own DRM client, pp-kms-probe, built beside the tests.

@@ -2,7 +2,8 @@
 //
 //   pp-kms-probe list                      connectors and their modes, planes and their formats, CRTCs
 //                                          with their mode and colour-path properties
-//   pp-kms-probe pixel X Y                 the pixel at X Y of the buffer the first active CRTC's primary
+//   pp-kms-probe pixel X Y [W H]           the pixel at X Y (each of the W x H from there, a line each,
+//                                          row by row) of the buffer the first active CRTC's primary
 //                                          plane scans out, in the buffer's own format and depth,
 //                                          then its bytes in memory order: "XRGB8888 R G B bytes HEX"
 //   pp-kms-probe fill FORMAT R G B -- CMD...
@@ -173,7 +174,7 @@ uint8_t* mapDumb(int fd, uint32_t handle, size_t size)
 }
 
 // Prints one pixel of the buffer the first active CRTC's primary plane scans out: what the screen shows.
-int pixel(int fd, int x, int y)
+int pixel(int fd, int x, int y, int width, int height)
 {
     drmModeRes* res = drmModeGetResources(fd);
     drmModePlaneRes* planes = drmModeGetPlaneResources(fd);
@@ -198,18 +199,25 @@ int pixel(int fd, int x, int y)
     if (!fb->handles[0]) fail("the framebuffer's handle is withheld (not root?)");
     const PixelFormat* format = formatOf(fb->pixel_format);
     if (!format) fail("framebuffer format " + formatName(fb->pixel_format) + " is not read");
-    if (x < 0 || y < 0 || uint32_t(x) >= fb->width || uint32_t(y) >= fb->height) fail("pixel outside the framebuffer");
+    if (x < 0 || y < 0 || width < 1 || height < 1 || uint32_t(x + width) > fb->width ||
+        uint32_t(y + height) > fb->height) {
+        fail("pixel outside the framebuffer");
+    }
     const size_t size = size_t(fb->offsets[0]) + size_t(fb->pitches[0]) * fb->height;
     const uint8_t* bytes = mapDumb(fd, fb->handles[0], size);
-    const uint8_t* at = bytes + fb->offsets[0] + size_t(y) * fb->pitches[0] + size_t(x) * format->bytes;
-    uint64_t word = 0;
-    std::memcpy(&word, at, format->bytes);
     const uint64_t mask = (uint64_t(1) << format->bits) - 1;
-    const auto channel = [&](int shift) { return static_cast<unsigned long long>((word >> shift) & mask); };
-    std::printf("%s %llu %llu %llu bytes ", format->name, channel(format->redShift), channel(format->greenShift),
-                channel(format->blueShift));
-    for (int i = 0; i < format->bytes; ++i) std::printf("%02x", at[i]);
-    std::printf("\n");
+    for (int row = y; row < y + height; ++row) {
+        for (int column = x; column < x + width; ++column) {
+            const uint8_t* at = bytes + fb->offsets[0] + size_t(row) * fb->pitches[0] + size_t(column) * format->bytes;
+            uint64_t word = 0;
+            std::memcpy(&word, at, format->bytes);
+            const auto channel = [&](int shift) { return static_cast<unsigned long long>((word >> shift) & mask); };
+            std::printf("%s %llu %llu %llu bytes ", format->name, channel(format->redShift),
+                        channel(format->greenShift), channel(format->blueShift));
+            for (int i = 0; i < format->bytes; ++i) std::printf("%02x", at[i]);
+            std::printf("\n");
+        }
+    }
     munmap(const_cast<uint8_t*>(bytes), size);
     drm_gem_close close{};
     close.handle = fb->handles[0];
@@ -276,7 +284,7 @@ int fill(int fd, const PixelFormat& format, const uint64_t rgb[3], char** comman
 
 int usage()
 {
-    std::fprintf(stderr, "usage: pp-kms-probe list | pixel X Y | fill FORMAT R G B -- CMD...\n");
+    std::fprintf(stderr, "usage: pp-kms-probe list | pixel X Y [W H] | fill FORMAT R G B -- CMD...\n");
     return 2;
 }
 
@@ -287,8 +295,11 @@ int main(int argc, char** argv)
     if (argc < 2) return usage();
     const std::string verb = argv[1];
     if (verb == "list" && argc == 2) return list(openCard());
-    if (verb == "pixel" && argc == 4) return pixel(openCard(), std::atoi(argv[2]), std::atoi(argv[3]));
-    if (verb == "fill" && argc > 8 && std::strcmp(argv[6], "--") == 0) {
+    if (verb == "pixel" && (argc == 4 || argc == 6)) {
+        return pixel(openCard(), std::atoi(argv[2]), std::atoi(argv[3]), argc == 6 ? std::atoi(argv[4]) : 1,
+                     argc == 6 ? std::atoi(argv[5]) : 1);
+    }
+    if (verb == "fill" && argc > 7 && std::strcmp(argv[6], "--") == 0) {
         const PixelFormat* format = formatNamed(argv[2]);
         if (!format) return usage();
         const uint64_t rgb[3] = {std::strtoull(argv[3], nullptr, 10), std::strtoull(argv[4], nullptr, 10),
