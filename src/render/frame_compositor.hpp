@@ -1,12 +1,12 @@
 // Composes a frame from the surround and coverage layers and writes it in the screen's format.
 #pragma once
 
+#include <array>
 #include <span>
-#include <utility>
 #include <vector>
 
 #include "core/values.hpp"
-#include "render/coverage_painter.hpp"
+#include "render/coverage_mask.hpp"
 #include "render/dither_tile.hpp"
 #include "render/sample_levels.hpp"
 
@@ -25,8 +25,10 @@ class FrameCompositor {
 public:
     // Fills `target` with `surround` and lays `layers` over it in order: where a mask covers a pixel fully
     // the pixel takes the layer's fill, where partly the fill is blended in by the coverage. Composition
-    // runs at 16 bits per sample, and only on the rows and runs that some mask touches; each pixel is
-    // written as `screenPixel` for `surfaceBits` and the target's format.
+    // runs at 16 bits per sample; each pixel is written as `screenPixel` for `surfaceBits` and the
+    // target's format. Each row is written span by span (see CoverageMask::spans): where no mask reaches
+    // the surround, where the topmost mask covers fully its fill, and only the partly covered spans are
+    // blended pixel by pixel.
     void compose(const FrameBuffer& target, Rgb16 surround, std::span<const CoverageLayer> layers,
                  int surfaceBits);
 
@@ -36,12 +38,35 @@ public:
                  int surfaceBits, std::span<const PixelRect> areas);
 
 private:
+    static constexpr std::size_t TILE_PIXELS = TILE_SIDE * TILE_SIDE;
+
+    // A layer's fill as composed (16-bit samples) and as written (screen pixels): the tile, top row
+    // first, or one value in the first place.
+    struct Fill {
+        bool tiled = false;
+        std::array<Rgb16, TILE_PIXELS> samples;
+        std::array<std::uint32_t, TILE_PIXELS> pixels;
+    };
+    // A layer that reaches the row being composed, and where its spans stand.
+    struct Cursor {
+        const CoverageLayer* layer = nullptr;
+        const Fill* fill = nullptr;
+        std::span<const CoverageSpan> spans;
+        std::size_t next = 0;  // the first span that does not end before the current column
+        bool here = false;     // a span of the layer reaches the current stretch
+    };
+
     void composeArea(const FrameBuffer& target, Rgb16 surround, std::span<const CoverageLayer> layers,
                      int surfaceBits, const PixelRect& area);
+    void findStretches(const FrameBuffer& target, std::span<const CoverageLayer> layers, int y, int left,
+                       int right);
+    void blendStretch(const FrameBuffer& target, Rgb16 surround, int surfaceBits, int y, int from, int to,
+                      std::uint32_t* out);
 
+    std::vector<Fill> fills_;      // one for each layer
+    std::vector<Cursor> cursors_;  // the layers that reach the row
+    std::vector<int> edges_;       // the row's columns where some layer's span begins or ends, in order
     std::vector<Rgb16> row_;
-    std::vector<std::uint32_t> background_;
-    std::vector<std::pair<int, int>> runs_;
 };
 
 }  // namespace pp

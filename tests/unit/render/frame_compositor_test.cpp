@@ -49,6 +49,7 @@ CoverageMask randomMask(std::mt19937& random, int frameWidth, int frameHeight)
             for (; x < end; ++x) bytes[x] = kind == 0 ? 0 : kind == 1 ? 255 : std::uint8_t(uniform(random, 0, 255));
         }
     }
+    m.findSpans();
     return m;
 }
 
