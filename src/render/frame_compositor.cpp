@@ -122,7 +122,7 @@ void FrameCompositor::findStretches(const FrameBuffer& target, std::span<const C
                                     int left, int right)
 {
     cursors_.clear();
-    edges_.assign({left, right});
+    edges_.assign(1, left);
     for (std::size_t i = 0; i < layers.size(); ++i) {
         const CoverageLayer& layer = layers[i];
         if (!reaches(layer, y, target.width) || layer.mask->x >= right || layer.mask->x + layer.mask->width <= left) {
@@ -135,7 +135,9 @@ void FrameCompositor::findStretches(const FrameBuffer& target, std::span<const C
         }
         if (!spans.empty()) cursors_.push_back({&layer, &fills_[i], spans});
     }
-    std::sort(edges_.begin(), edges_.end());
+    edges_.push_back(right);
+    // One layer's edges come in order; only where layers overlap is there anything to sort.
+    if (!std::is_sorted(edges_.begin(), edges_.end())) std::sort(edges_.begin(), edges_.end());
     edges_.erase(std::unique(edges_.begin(), edges_.end()), edges_.end());
 }
 
