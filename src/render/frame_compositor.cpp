@@ -64,17 +64,19 @@ void FrameCompositor::compose(const FrameBuffer& target, Rgb16 surround, std::sp
                               int surfaceBits, std::span<const PixelRect> areas)
 {
     if (!target.pixels || target.width <= 0 || target.height <= 0 || target.stride < target.width) return;
-    fills_.resize(layers.size());
-    for (std::size_t i = 0; i < layers.size(); ++i) {
+    fills_.resize(layers.size() + 1);
+    for (std::size_t i = 0; i <= layers.size(); ++i) {
         Fill& fill = fills_[i];
-        fill.tiled = layers[i].tile != nullptr;
+        fill.tiled = i < layers.size() && layers[i].tile != nullptr;
         for (std::size_t p = 0; p < (fill.tiled ? TILE_PIXELS : 1); ++p) {
             auto sample = [&](int channel) {
                 return static_cast<std::uint16_t>((*layers[i].tile)[p * 4 + static_cast<std::size_t>(channel)] * 257);
             };
-            fill.samples[p] = fill.tiled ? Rgb16{sample(0), sample(1), sample(2)} : layers[i].colour;
+            fill.samples[p] = fill.tiled ? Rgb16{sample(0), sample(1), sample(2)}
+                                         : i < layers.size() ? layers[i].colour : surround;
             fill.pixels[p] = screenPixel(fill.samples[p], surfaceBits, target.format) | target.padding;
         }
+        if (!fill.tiled) fill.line.assign(static_cast<std::size_t>(target.width), fill.pixels[0]);
     }
     row_.resize(static_cast<std::size_t>(target.width));
     for (const PixelRect& area : areas) {
@@ -90,7 +92,11 @@ void FrameCompositor::composeArea(const FrameBuffer& target, Rgb16 surround, std
                                   int surfaceBits, const PixelRect& area)
 {
     const int left = area.x, right = area.x + area.width;
-    const std::uint32_t background = screenPixel(surround, surfaceBits, target.format) | target.padding;
+    // A flat fill is copied from its line: the C library copies with wider stores than a loop compiles to.
+    auto flat = [](const Fill& fill, int from, int to, std::uint32_t* out) {
+        std::memcpy(out + from, fill.line.data() + from, static_cast<std::size_t>(to - from) * sizeof(std::uint32_t));
+    };
+    const Fill& background = fills_.back();
     for (int y = area.y; y < area.y + area.height; ++y) {
         std::uint32_t* out = target.pixels + static_cast<std::ptrdiff_t>(y) * target.stride;
         findStretches(target, layers, y, left, right);
@@ -104,13 +110,13 @@ void FrameCompositor::composeArea(const FrameBuffer& target, Rgb16 surround, std
                 if (c.here) top = &c;
             }
             if (!top) {
-                std::fill(out + from, out + to, background);
+                flat(background, from, to, out);
             } else if (!top->spans[top->next].full) {
                 blendStretch(target, surround, surfaceBits, y, from, to, out);
             } else if (top->fill->tiled) {
                 writeTiled(top->fill->pixels.data() + row * TILE_SIDE, from, to, out);
             } else {
-                std::fill(out + from, out + to, top->fill->pixels[0]);
+                flat(*top->fill, from, to, out);
             }
         }
     }

@@ -46,6 +46,7 @@ private:
         bool tiled = false;
         std::array<Rgb16, TILE_PIXELS> samples;
         std::array<std::uint32_t, TILE_PIXELS> pixels;
+        std::vector<std::uint32_t> line;  // a flat fill's pixel in every column of the frame, for copying
     };
     // A layer that reaches the row being composed, and where its spans stand.
     struct Cursor {
@@ -63,7 +64,7 @@ private:
     void blendStretch(const FrameBuffer& target, Rgb16 surround, int surfaceBits, int y, int from, int to,
                       std::uint32_t* out);
 
-    std::vector<Fill> fills_;      // one for each layer
+    std::vector<Fill> fills_;      // one for each layer, and the surround's last
     std::vector<Cursor> cursors_;  // the layers that reach the row
     std::vector<int> edges_;       // the row's columns where some layer's span begins or ends, in order
     std::vector<Rgb16> row_;
