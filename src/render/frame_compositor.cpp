@@ -82,14 +82,14 @@ void FrameCompositor::compose(const FrameBuffer& target, Rgb16 surround, std::sp
     for (const PixelRect& area : areas) {
         const int x0 = std::max(area.x, 0), y0 = std::max(area.y, 0);
         const int x1 = std::min(area.x + area.width, target.width), y1 = std::min(area.y + area.height, target.height);
-        if (x0 < x1 && y0 < y1) composeArea(target, surround, layers, surfaceBits, {x0, y0, x1 - x0, y1 - y0});
+        if (x0 < x1 && y0 < y1) composeArea(target, layers, surfaceBits, {x0, y0, x1 - x0, y1 - y0});
     }
 }
 
-// Row by row, the stretches between the layers' span edges: in each, every layer either covers fully,
+// Row by row, the stretches where no layer's span begins or ends: in each, every layer covers fully,
 // partly, or not at all, so the topmost layer there decides whether it is one fill or a blend.
-void FrameCompositor::composeArea(const FrameBuffer& target, Rgb16 surround, std::span<const CoverageLayer> layers,
-                                  int surfaceBits, const PixelRect& area)
+void FrameCompositor::composeArea(const FrameBuffer& target, std::span<const CoverageLayer> layers, int surfaceBits,
+                                  const PixelRect& area)
 {
     const int left = area.x, right = area.x + area.width;
     // A flat fill is copied from its line: the C library copies with wider stores than a loop compiles to.
@@ -99,22 +99,26 @@ void FrameCompositor::composeArea(const FrameBuffer& target, Rgb16 surround, std
     const Fill& background = fills_.back();
     for (int y = area.y; y < area.y + area.height; ++y) {
         std::uint32_t* out = target.pixels + static_cast<std::ptrdiff_t>(y) * target.stride;
-        findStretches(target, layers, y, left, right);
-        const int row = tileRow(y, target.height);
-        for (std::size_t e = 0; e + 1 < edges_.size(); ++e) {
-            const int from = edges_[e], to = edges_[e + 1];
+        startRow(target, layers, y, left, right);
+        const int tileStart = tileRow(y, target.height) * TILE_SIDE;
+        for (int from = left, to = right; from < right; from = to) {
+            to = right;
             const Cursor* top = nullptr;
             for (Cursor& c : cursors_) {
                 while (c.next < c.spans.size() && c.spans[c.next].to <= from) ++c.next;
-                c.here = c.next < c.spans.size() && c.spans[c.next].from <= from;
+                c.here = false;
+                if (c.next == c.spans.size()) continue;
+                const CoverageSpan& span = c.spans[c.next];
+                c.here = span.from <= from;
+                to = std::min(to, c.here ? span.to : span.from);
                 if (c.here) top = &c;
             }
             if (!top) {
                 flat(background, from, to, out);
             } else if (!top->spans[top->next].full) {
-                blendStretch(target, surround, surfaceBits, y, from, to, out);
+                blendStretch(target, surfaceBits, from, to, out);
             } else if (top->fill->tiled) {
-                writeTiled(top->fill->pixels.data() + row * TILE_SIDE, from, to, out);
+                writeTiled(top->fill->pixels.data() + tileStart, from, to, out);
             } else {
                 flat(*top->fill, from, to, out);
             }
@@ -122,48 +126,35 @@ void FrameCompositor::composeArea(const FrameBuffer& target, Rgb16 surround, std
     }
 }
 
-// Sets cursors_ to the layers that reach row `y` within columns [left, right), and edges_ to the
-// columns where the row's stretches begin, and `right`.
-void FrameCompositor::findStretches(const FrameBuffer& target, std::span<const CoverageLayer> layers, int y,
-                                    int left, int right)
+// Sets cursors_ to the layers whose spans reach row `y` within columns [left, right).
+void FrameCompositor::startRow(const FrameBuffer& target, std::span<const CoverageLayer> layers, int y, int left,
+                               int right)
 {
     cursors_.clear();
-    edges_.assign(1, left);
+    const int tileStart = tileRow(y, target.height) * TILE_SIDE;
     for (std::size_t i = 0; i < layers.size(); ++i) {
-        const CoverageLayer& layer = layers[i];
-        if (!reaches(layer, y, target.width) || layer.mask->x >= right || layer.mask->x + layer.mask->width <= left) {
-            continue;
-        }
-        const std::span<const CoverageSpan> spans = layer.mask->spans(y);
-        for (const CoverageSpan& s : spans) {
-            if (s.from > left && s.from < right) edges_.push_back(s.from);
-            if (s.to > left && s.to < right) edges_.push_back(s.to);
-        }
-        if (!spans.empty()) cursors_.push_back({&layer, &fills_[i], spans});
+        const CoverageMask* mask = layers[i].mask;
+        if (!reaches(layers[i], y, target.width) || mask->x >= right || mask->x + mask->width <= left) continue;
+        const std::span<const CoverageSpan> spans = mask->spans(y);
+        if (spans.empty()) continue;
+        const Fill& fill = fills_[i];
+        cursors_.push_back({spans, 0, false, mask->row(y) - mask->x,
+                            fill.samples.data() + (fill.tiled ? tileStart : 0), fill.tiled ? TILE_SIDE - 1 : 0, &fill});
     }
-    edges_.push_back(right);
-    // One layer's edges come in order; only where layers overlap is there anything to sort.
-    if (!std::is_sorted(edges_.begin(), edges_.end())) std::sort(edges_.begin(), edges_.end());
-    edges_.erase(std::unique(edges_.begin(), edges_.end()), edges_.end());
 }
 
-// Composes columns [from, to) of row `y` pixel by pixel: the surround, then every layer that reaches
+// Composes columns [from, to) of the row pixel by pixel: the surround, then every layer that reaches
 // them blended in by its coverage, in order.
-void FrameCompositor::blendStretch(const FrameBuffer& target, Rgb16 surround, int surfaceBits, int y, int from,
-                                   int to, std::uint32_t* out)
+void FrameCompositor::blendStretch(const FrameBuffer& target, int surfaceBits, int from, int to, std::uint32_t* out)
 {
     Rgb16* row = row_.data();
-    std::fill(row + from, row + to, surround);
-    const int tiled = tileRow(y, target.height) * TILE_SIDE;
+    std::fill(row + from, row + to, fills_.back().samples[0]);
     for (const Cursor& c : cursors_) {
         if (!c.here) continue;
-        const std::uint8_t* cov = c.layer->mask->row(y) - c.layer->mask->x;
-        const Rgb16* fills = c.fill->samples.data() + (c.fill->tiled ? tiled : 0);
-        const int column = c.fill->tiled ? TILE_SIDE - 1 : 0;  // a mask of the column within the tile row
         for (int x = from; x < to; ++x) {
-            const std::uint32_t m = cov[x];
+            const std::uint32_t m = c.coverage[x];
             if (m == 0) continue;
-            const Rgb16 fill = fills[x & column];
+            const Rgb16 fill = c.samples[x & c.column];
             if (m == 255) {
                 row[x] = fill;
             } else {

@@ -50,24 +50,23 @@ private:
     };
     // A layer that reaches the row being composed, and where its spans stand.
     struct Cursor {
-        const CoverageLayer* layer = nullptr;
-        const Fill* fill = nullptr;
         std::span<const CoverageSpan> spans;
-        std::size_t next = 0;  // the first span that does not end before the current column
-        bool here = false;     // a span of the layer reaches the current stretch
+        std::size_t next = 0;                    // the first span that does not end before the column
+        bool here = false;                       // that span reaches the column
+        const std::uint8_t* coverage = nullptr;  // the mask's row, indexed by frame column
+        const Rgb16* samples = nullptr;          // the fill on this row, by column modulo the tile side
+        int column = 0;                          // ANDed with a column to index `samples`: 0 for a flat fill
+        const Fill* fill = nullptr;
     };
 
-    void composeArea(const FrameBuffer& target, Rgb16 surround, std::span<const CoverageLayer> layers,
-                     int surfaceBits, const PixelRect& area);
-    void findStretches(const FrameBuffer& target, std::span<const CoverageLayer> layers, int y, int left,
-                       int right);
-    void blendStretch(const FrameBuffer& target, Rgb16 surround, int surfaceBits, int y, int from, int to,
-                      std::uint32_t* out);
+    void composeArea(const FrameBuffer& target, std::span<const CoverageLayer> layers, int surfaceBits,
+                     const PixelRect& area);
+    void startRow(const FrameBuffer& target, std::span<const CoverageLayer> layers, int y, int left, int right);
+    void blendStretch(const FrameBuffer& target, int surfaceBits, int from, int to, std::uint32_t* out);
 
     std::vector<Fill> fills_;      // one for each layer, and the surround's last
-    std::vector<Cursor> cursors_;  // the layers that reach the row
-    std::vector<int> edges_;       // the row's columns where some layer's span begins or ends, in order
-    std::vector<Rgb16> row_;
+    std::vector<Cursor> cursors_;  // the layers that reach the row, in order
+    std::vector<Rgb16> row_;       // a blended stretch at 16 bits per sample, indexed by frame column
 };
 
 }  // namespace pp
