@@ -35,15 +35,6 @@ void writeRun(const Rgb16* row, int lo, int hi, std::uint32_t* out, int bits, Pi
     }
 }
 
-// Writes a tile row's pixels (`pixels`, by column modulo the tile side) on columns [lo, hi) of `out`.
-void writeTiled(const std::uint32_t* pixels, int lo, int hi, std::uint32_t* out)
-{
-    int x = lo;
-    for (; x < hi && x % TILE_SIDE != 0; ++x) out[x] = pixels[x % TILE_SIDE];
-    for (; x + TILE_SIDE <= hi; x += TILE_SIDE) std::memcpy(out + x, pixels, TILE_SIDE * sizeof(std::uint32_t));
-    for (; x < hi; ++x) out[x] = pixels[x % TILE_SIDE];
-}
-
 // Whether `layer` is composed on frame row `y`: its mask reaches the row and lies within the frame.
 bool reaches(const CoverageLayer& layer, int y, int frameWidth)
 {
@@ -76,8 +67,8 @@ void FrameCompositor::compose(const FrameBuffer& target, Rgb16 surround, std::sp
                                          : i < layers.size() ? layers[i].colour : surround;
             fill.pixels[p] = screenPixel(fill.samples[p], surfaceBits, target.format) | target.padding;
         }
-        if (!fill.tiled) fill.line.assign(static_cast<std::size_t>(target.width), fill.pixels[0]);
     }
+    makeLines(target, areas);
     row_.resize(static_cast<std::size_t>(target.width));
     for (const PixelRect& area : areas) {
         const int x0 = std::max(area.x, 0), y0 = std::max(area.y, 0);
@@ -92,15 +83,16 @@ void FrameCompositor::composeArea(const FrameBuffer& target, std::span<const Cov
                                   const PixelRect& area)
 {
     const int left = area.x, right = area.x + area.width;
-    // A flat fill is copied from its line: the C library copies with wider stores than a loop compiles to.
-    auto flat = [](const Fill& fill, int from, int to, std::uint32_t* out) {
-        std::memcpy(out + from, fill.line.data() + from, static_cast<std::size_t>(to - from) * sizeof(std::uint32_t));
-    };
     const Fill& background = fills_.back();
     for (int y = area.y; y < area.y + area.height; ++y) {
         std::uint32_t* out = target.pixels + static_cast<std::ptrdiff_t>(y) * target.stride;
         startRow(target, layers, y, left, right);
-        const int tileStart = tileRow(y, target.height) * TILE_SIDE;
+        const std::size_t lineStart = static_cast<std::size_t>(tileRow(y, target.height)) * target.width;
+        // A fill is copied from its line: the C library copies with wider stores than a loop compiles to.
+        auto copy = [&](const Fill& fill, int from, int to) {
+            std::memcpy(out + from, fill.lines.data() + (fill.tiled ? lineStart : 0) + from,
+                        static_cast<std::size_t>(to - from) * sizeof(std::uint32_t));
+        };
         for (int from = left, to = right; from < right; from = to) {
             to = right;
             const Cursor* top = nullptr;
@@ -113,15 +105,30 @@ void FrameCompositor::composeArea(const FrameBuffer& target, std::span<const Cov
                 to = std::min(to, c.here ? span.to : span.from);
                 if (c.here) top = &c;
             }
-            if (!top) {
-                flat(background, from, to, out);
-            } else if (!top->spans[top->next].full) {
+            if (top && !top->spans[top->next].full) {
                 blendStretch(target, surfaceBits, from, to, out);
-            } else if (top->fill->tiled) {
-                writeTiled(top->fill->pixels.data() + tileStart, from, to, out);
             } else {
-                flat(*top->fill, from, to, out);
+                copy(top ? *top->fill : background, from, to);
             }
+        }
+    }
+}
+
+// Makes each fill's lines over the columns that `areas` reach: one for a flat fill, one for each tile
+// row of a tiled one, indexed by frame column.
+void FrameCompositor::makeLines(const FrameBuffer& target, std::span<const PixelRect> areas)
+{
+    int lo = target.width, hi = 0;
+    for (const PixelRect& area : areas) {
+        lo = std::min(lo, std::max(area.x, 0));
+        hi = std::max(hi, std::min(area.x + area.width, target.width));
+    }
+    for (Fill& fill : fills_) {
+        const int rows = fill.tiled ? TILE_SIDE : 1;
+        fill.lines.resize(static_cast<std::size_t>(rows) * target.width);
+        for (int row = 0; row < rows; ++row) {
+            std::uint32_t* line = fill.lines.data() + static_cast<std::size_t>(row) * target.width;
+            for (int x = lo; x < hi; ++x) line[x] = fill.pixels[fill.tiled ? row * TILE_SIDE + x % TILE_SIDE : 0];
         }
     }
 }

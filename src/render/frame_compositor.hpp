@@ -46,7 +46,8 @@ private:
         bool tiled = false;
         std::array<Rgb16, TILE_PIXELS> samples;
         std::array<std::uint32_t, TILE_PIXELS> pixels;
-        std::vector<std::uint32_t> line;  // a flat fill's pixel in every column of the frame, for copying
+        std::vector<std::uint32_t> lines;  // the screen pixels of each tile row (or the one flat fill) by
+                                           // frame column, for copying
     };
     // A layer that reaches the row being composed, and where its spans stand.
     struct Cursor {
@@ -61,6 +62,7 @@ private:
 
     void composeArea(const FrameBuffer& target, std::span<const CoverageLayer> layers, int surfaceBits,
                      const PixelRect& area);
+    void makeLines(const FrameBuffer& target, std::span<const PixelRect> areas);
     void startRow(const FrameBuffer& target, std::span<const CoverageLayer> layers, int y, int left, int right);
     void blendStretch(const FrameBuffer& target, int surfaceBits, int from, int to, std::uint32_t* out);
 
