@@ -2,6 +2,7 @@
 // partly, and (between them) not at all, so that a frame is composed as fills and blends only its edges.
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -34,6 +35,7 @@ struct CoverageMask {
     // them is covered at all.
     std::span<const CoverageSpan> spans(int frameY) const
     {
+        assert(rowStarts.size() == static_cast<std::size_t>(height) + 1);  // findSpans() ran after drawing
         const auto i = static_cast<std::size_t>(frameY - y);
         return std::span(spanList).subspan(rowStarts[i], rowStarts[i + 1] - rowStarts[i]);
     }
