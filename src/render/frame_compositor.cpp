@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 namespace pp {
 namespace {
@@ -16,23 +17,6 @@ std::uint16_t blend(std::uint32_t under, std::uint32_t over, std::uint32_t cover
 int tileRow(int y, int frameHeight)
 {
     return ((y - frameHeight) % TILE_SIDE + TILE_SIDE) % TILE_SIDE;
-}
-
-template <int BITS, PixelFormat FORMAT>
-void writeRun(const Rgb16* row, int lo, int hi, std::uint32_t* out, std::uint32_t padding)
-{
-    for (int x = lo; x < hi; ++x) out[x] = screenPixel(row[x], BITS, FORMAT) | padding;
-}
-
-void writeRun(const Rgb16* row, int lo, int hi, std::uint32_t* out, int bits, PixelFormat format,
-              std::uint32_t padding)
-{
-    constexpr auto ten = PixelFormat::xrgb2101010, eight = PixelFormat::xrgb8888;
-    if (bits == 16) {
-        format == ten ? writeRun<16, ten>(row, lo, hi, out, padding) : writeRun<16, eight>(row, lo, hi, out, padding);
-    } else {
-        format == ten ? writeRun<8, ten>(row, lo, hi, out, padding) : writeRun<8, eight>(row, lo, hi, out, padding);
-    }
 }
 
 // Whether `layer` is composed on frame row `y`: its mask reaches the row and lies within the frame.
@@ -69,7 +53,6 @@ void FrameCompositor::compose(const FrameBuffer& target, Rgb16 surround, std::sp
         }
     }
     makeLines(target, areas);
-    row_.resize(static_cast<std::size_t>(target.width));
     for (const PixelRect& area : areas) {
         const int x0 = std::max(area.x, 0), y0 = std::max(area.y, 0);
         const int x1 = std::min(area.x + area.width, target.width), y1 = std::min(area.y + area.height, target.height);
@@ -154,22 +137,30 @@ void FrameCompositor::startRow(const FrameBuffer& target, std::span<const Covera
 // them blended in by its coverage, in order.
 void FrameCompositor::blendStretch(const FrameBuffer& target, int surfaceBits, int from, int to, std::uint32_t* out)
 {
-    Rgb16* row = row_.data();
-    std::fill(row + from, row + to, fills_.back().samples[0]);
-    for (const Cursor& c : cursors_) {
-        if (!c.here) continue;
+    const Rgb16 surround = fills_.back().samples[0];
+    // The loop is made once for each surface and format, so that screenPixel's choices fold away.
+    auto blendAll = [&](auto bits, auto format) {
         for (int x = from; x < to; ++x) {
-            const std::uint32_t m = c.coverage[x];
-            if (m == 0) continue;
-            const Rgb16 fill = c.samples[x & c.column];
-            if (m == 255) {
-                row[x] = fill;
-            } else {
-                row[x] = {blend(row[x].r, fill.r, m), blend(row[x].g, fill.g, m), blend(row[x].b, fill.b, m)};
+            Rgb16 p = surround;
+            for (const Cursor& c : cursors_) {
+                const std::uint32_t m = c.here ? c.coverage[x] : 0;
+                if (m == 0) continue;
+                const Rgb16 fill = c.samples[x & c.column];
+                p = m == 255 ? fill : Rgb16{blend(p.r, fill.r, m), blend(p.g, fill.g, m), blend(p.b, fill.b, m)};
             }
+            out[x] = screenPixel(p, bits, format) | target.padding;
         }
+    };
+    using Ten = std::integral_constant<PixelFormat, PixelFormat::xrgb2101010>;
+    using Eight = std::integral_constant<PixelFormat, PixelFormat::xrgb8888>;
+    using Deep = std::integral_constant<int, 16>;
+    using Flat = std::integral_constant<int, 8>;
+    const bool ten = target.format == PixelFormat::xrgb2101010;
+    if (surfaceBits == 16) {
+        ten ? blendAll(Deep{}, Ten{}) : blendAll(Deep{}, Eight{});
+    } else {
+        ten ? blendAll(Flat{}, Ten{}) : blendAll(Flat{}, Eight{});
     }
-    writeRun(row, from, to, out, surfaceBits, target.format, target.padding);
 }
 
 }  // namespace pp

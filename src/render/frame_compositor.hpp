@@ -68,7 +68,6 @@ private:
 
     std::vector<Fill> fills_;      // one for each layer, and the surround's last
     std::vector<Cursor> cursors_;  // the layers that reach the row, in order
-    std::vector<Rgb16> row_;       // a blended stretch at 16 bits per sample, indexed by frame column
 };
 
 }  // namespace pp
