@@ -20,7 +20,7 @@ struct CoverageLayer {
                                        // anchored at the frame's bottom-left corner
 };
 
-// Main thread only. Keeps its row buffers between frames.
+// Main thread only. Keeps its fills and their lines between frames.
 class FrameCompositor {
 public:
     // Fills `target` with `surround` and lays `layers` over it in order: where a mask covers a pixel fully
