@@ -165,9 +165,12 @@ void CoveragePainter::text(CoverageMask& mask, const std::string& text, double s
         mask.width = mask.height = 0;
         return;
     }
-    MaskContext cr(mask);
-    cairo_move_to(cr.get(), originX, originY);
-    pango_cairo_show_layout(cr.get(), layout);
+    {
+        MaskContext cr(mask);
+        cairo_move_to(cr.get(), originX, originY);
+        pango_cairo_show_layout(cr.get(), layout);
+    }
+    mask.findSpans();
 }
 
 void CoveragePainter::ellipse(CoverageMask& mask, double left, double top, double width, double height,
@@ -178,13 +181,16 @@ void CoveragePainter::ellipse(CoverageMask& mask, double left, double top, doubl
         mask.width = mask.height = 0;
         return;
     }
-    MaskContext cr(mask);
-    cairo_save(cr.get());
-    cairo_translate(cr.get(), left + width / 2, top + height / 2);
-    cairo_scale(cr.get(), width / 2, height / 2);
-    cairo_arc(cr.get(), 0, 0, 1, 0, 2 * M_PI);
-    cairo_restore(cr.get());
-    cairo_fill(cr.get());
+    {
+        MaskContext cr(mask);
+        cairo_save(cr.get());
+        cairo_translate(cr.get(), left + width / 2, top + height / 2);
+        cairo_scale(cr.get(), width / 2, height / 2);
+        cairo_arc(cr.get(), 0, 0, 1, 0, 2 * M_PI);
+        cairo_restore(cr.get());
+        cairo_fill(cr.get());
+    }
+    mask.findSpans();
 }
 
 void CoveragePainter::rectangle(CoverageMask& mask, double left, double top, double right, double bottom,
@@ -202,6 +208,7 @@ void CoveragePainter::rectangle(CoverageMask& mask, double left, double top, dou
     for (int row = 0; row < mask.height; ++row) {
         std::fill_n(mask.alpha.begin() + static_cast<std::ptrdiff_t>(row) * mask.stride, mask.width, 255);
     }
+    mask.findSpans();
 }
 
 void CoveragePainter::mark(CoverageMask& mask, double cx, double cy, double arm, double dot, double ring,
@@ -214,18 +221,21 @@ void CoveragePainter::mark(CoverageMask& mask, double cx, double cy, double arm,
         mask.width = mask.height = 0;
         return;
     }
-    MaskContext cr(mask);
-    cairo_t* c = cr.get();
-    cairo_set_line_width(c, lineWidth);
-    cairo_move_to(c, cx - arm, cy);
-    cairo_line_to(c, cx + arm, cy);
-    cairo_move_to(c, cx, cy + arm);  // frame rows run downwards: this is the arm's lower end
-    cairo_line_to(c, cx, cy - arm);
-    cairo_new_sub_path(c);
-    cairo_arc(c, cx, cy, dot, 0, 2 * M_PI);
-    cairo_new_sub_path(c);
-    cairo_arc(c, cx, cy, ring, 0, 2 * M_PI);
-    cairo_stroke(c);
+    {
+        MaskContext cr(mask);
+        cairo_t* c = cr.get();
+        cairo_set_line_width(c, lineWidth);
+        cairo_move_to(c, cx - arm, cy);
+        cairo_line_to(c, cx + arm, cy);
+        cairo_move_to(c, cx, cy + arm);  // frame rows run downwards: this is the arm's lower end
+        cairo_line_to(c, cx, cy - arm);
+        cairo_new_sub_path(c);
+        cairo_arc(c, cx, cy, dot, 0, 2 * M_PI);
+        cairo_new_sub_path(c);
+        cairo_arc(c, cx, cy, ring, 0, 2 * M_PI);
+        cairo_stroke(c);
+    }
+    mask.findSpans();
 }
 
 }  // namespace pp

@@ -2,30 +2,16 @@
 // of each pixel a shape covers; the frame compositor gives them their colours.
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
+
+#include "render/coverage_mask.hpp"
 
 namespace pp {
 
-// Coverage of one shape over a rectangle of the frame (pixels, origin top-left, y down), already clipped
-// to the frame. Empty when the shape lies wholly outside.
-struct CoverageMask {
-    int x = 0;
-    int y = 0;
-    int width = 0;
-    int height = 0;
-    int stride = 0;                   // bytes per row
-    std::vector<std::uint8_t> alpha;  // 0 (untouched) to 255 (covered), `height` rows of `stride` bytes
-
-    bool empty() const { return width <= 0 || height <= 0; }
-    // The coverage row at frame row `frameY` (which must lie within the mask).
-    const std::uint8_t* row(int frameY) const { return alpha.data() + static_cast<std::size_t>(frameY - y) * stride; }
-};
-
 // Main thread only. Keeps the fonts and text layouts between frames; a mask's memory is reused when it
-// is drawn again. Every call draws the mask afresh, in frame pixels of a `frameWidth` x `frameHeight` frame.
+// is drawn again. Every call draws the mask afresh, and its spans, in frame pixels of a `frameWidth` x
+// `frameHeight` frame.
 class CoveragePainter {
 public:
     CoveragePainter();

@@ -1,12 +1,12 @@
 // Composes a frame from the surround and coverage layers and writes it in the screen's format.
 #pragma once
 
+#include <array>
 #include <span>
-#include <utility>
 #include <vector>
 
 #include "core/values.hpp"
-#include "render/coverage_painter.hpp"
+#include "render/coverage_mask.hpp"
 #include "render/dither_tile.hpp"
 #include "render/sample_levels.hpp"
 
@@ -20,13 +20,15 @@ struct CoverageLayer {
                                        // anchored at the frame's bottom-left corner
 };
 
-// Main thread only. Keeps its row buffers between frames.
+// Main thread only. Keeps its fills and their lines between frames.
 class FrameCompositor {
 public:
     // Fills `target` with `surround` and lays `layers` over it in order: where a mask covers a pixel fully
     // the pixel takes the layer's fill, where partly the fill is blended in by the coverage. Composition
-    // runs at 16 bits per sample, and only on the rows and runs that some mask touches; each pixel is
-    // written as `screenPixel` for `surfaceBits` and the target's format.
+    // runs at 16 bits per sample; each pixel is written as `screenPixel` for `surfaceBits` and the
+    // target's format. Each row is written span by span (see CoverageMask::spans): where no mask reaches
+    // the surround, where the topmost mask covers fully its fill, and only the partly covered spans are
+    // blended pixel by pixel.
     void compose(const FrameBuffer& target, Rgb16 surround, std::span<const CoverageLayer> layers,
                  int surfaceBits);
 
@@ -36,12 +38,36 @@ public:
                  int surfaceBits, std::span<const PixelRect> areas);
 
 private:
-    void composeArea(const FrameBuffer& target, Rgb16 surround, std::span<const CoverageLayer> layers,
-                     int surfaceBits, const PixelRect& area);
+    static constexpr std::size_t TILE_PIXELS = TILE_SIDE * TILE_SIDE;
 
-    std::vector<Rgb16> row_;
-    std::vector<std::uint32_t> background_;
-    std::vector<std::pair<int, int>> runs_;
+    // A layer's fill as composed (16-bit samples) and as written (screen pixels): the tile, top row
+    // first, or one value in the first place.
+    struct Fill {
+        bool tiled = false;
+        std::array<Rgb16, TILE_PIXELS> samples;
+        std::array<std::uint32_t, TILE_PIXELS> pixels;
+        std::vector<std::uint32_t> lines;  // the screen pixels of each tile row (or the one flat fill) by
+                                           // frame column, for copying
+    };
+    // A layer that reaches the row being composed, and where its spans stand.
+    struct Cursor {
+        std::span<const CoverageSpan> spans;
+        std::size_t next = 0;                    // the first span that does not end before the column
+        bool here = false;                       // that span reaches the column
+        const std::uint8_t* coverage = nullptr;  // the mask's row, indexed by frame column
+        const Rgb16* samples = nullptr;          // the fill on this row, by column modulo the tile side
+        int column = 0;                          // ANDed with a column to index `samples`: 0 for a flat fill
+        const Fill* fill = nullptr;
+    };
+
+    void composeArea(const FrameBuffer& target, std::span<const CoverageLayer> layers, int surfaceBits,
+                     const PixelRect& area);
+    void makeLines(const FrameBuffer& target, std::span<const PixelRect> areas);
+    void startRow(const FrameBuffer& target, std::span<const CoverageLayer> layers, int y, int left, int right);
+    void blendStretch(const FrameBuffer& target, int surfaceBits, int from, int to, std::uint32_t* out);
+
+    std::vector<Fill> fills_;      // one for each layer, and the surround's last
+    std::vector<Cursor> cursors_;  // the layers that reach the row, in order
 };
 
 }  // namespace pp
