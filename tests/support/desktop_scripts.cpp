@@ -20,8 +20,19 @@ await() {
   echo "session: $1 did not appear"
   exit 1
 }
+# Waits (at most 30 s) until the bus (--session or --system) answers: its socket appears before the
+# daemon listens on it.
+awaitBus() {
+  for _ in $(seq 600); do
+    gdbus call "$1" --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+      --method org.freedesktop.DBus.GetId >/dev/null 2>&1 && return 0
+    sleep 0.05
+  done
+  echo "session: the $1 bus did not answer"
+  exit 1
+}
 dbus-daemon --session --nofork --nopidfile --address="$DBUS_SESSION_BUS_ADDRESS" &
-await "$RUN/bus"
+awaitBus --session
 )";
 
 const char* PIPEWIRE = R"(pipewire &
@@ -30,8 +41,8 @@ wireplumber &
 )";
 
 const char* LOGIND = R"(dbus-daemon --config-file="$F/system-bus.conf" --nofork --nopidfile &
-await "$F/system_bus"
 export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$F/system_bus"
+awaitBus --system
 python3 -m dbusmock --system --template logind &
 gdbus wait --system --timeout 30 org.freedesktop.login1 || { echo "session: no logind"; exit 1; }
 )";

@@ -6,6 +6,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/session/session_bus.hpp"
+
 namespace pp::session {
 
 namespace {
@@ -15,16 +17,9 @@ constexpr int CALL_LIMIT_MS = 2000;
 // Connects to the bus at `address` and asks for the inhibition; the connection is never closed.
 void inhibitOn(const std::string& address)
 {
+    GDBusConnection* connection = connectToBus(address);
+    if (!connection) return;
     GError* error = nullptr;
-    GDBusConnection* connection = g_dbus_connection_new_for_address_sync(
-        address.c_str(),
-        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                             G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, &error);
-    if (!connection) {
-        g_clear_error(&error);
-        return;
-    }
     GVariant* reply = g_dbus_connection_call_sync(
         connection, "org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver",
         "Inhibit", g_variant_new("(ss)", "patch-presenter", "showing measurement patches"), G_VARIANT_TYPE("(u)"),

@@ -13,6 +13,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/session/session_bus.hpp"
+
 namespace pp::session {
 
 namespace {
@@ -69,12 +71,7 @@ struct ShellOverview::Follower {
         GMainContext* context = g_main_context_new();
         g_main_context_push_thread_default(context);
         GError* error = nullptr;
-        GDBusConnection* connection = g_dbus_connection_new_for_address_sync(
-            address.c_str(),
-            GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                 G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, nullptr, &error);
-        g_clear_error(&error);
+        GDBusConnection* connection = connectToBus(address);
         bool shell = false;
         guint subscription = 0;
         if (connection) {
