@@ -32,13 +32,14 @@ double processorSeconds(pid_t pid);
 template <typename Batch>
 std::optional<std::vector<double>> processorSecondsOver(const std::vector<pid_t>& pids, Batch batch)
 {
-    std::vector<double> spent;
-    for (pid_t pid : pids) spent.push_back(-processorSeconds(pid));
+    std::vector<double> before;
+    for (pid_t pid : pids) before.push_back(processorSeconds(pid));
     if (!batch()) return std::nullopt;
+    std::vector<double> spent;
     for (std::size_t i = 0; i < pids.size(); ++i) {
-        const double now = processorSeconds(pids[i]);
-        if (now < 0 || spent[i] > 0) return std::nullopt;
-        spent[i] += now;
+        const double after = processorSeconds(pids[i]);
+        if (before[i] < 0 || after < 0) return std::nullopt;
+        spent.push_back(after - before[i]);
     }
     return spent;
 }
