@@ -22,6 +22,7 @@
 #include "box_rounds.hpp"
 #include "child_process.hpp"
 #include "info_bench.hpp"
+#include "processor_time.hpp"
 #include "render/frame_renderer.hpp"
 #include "bench_figures.hpp"
 #include "wayland_bench.hpp"
@@ -119,8 +120,10 @@ nlohmann::ordered_json hugeCaptionCase(ChildProcess& presenter, int commands)
 }
 
 // The "rgb" round trip per mode beside the bare client writing and presenting only the patch's box, at
-// depth 24 and both sizes. The two run on two Xvfbs of the same kind, so that neither window covers the
-// other; the presenter's server is fresh for its start-up figure.
+// depth 24 and both sizes, and the processor time per "rgb" beside the bare client's per frame, each
+// with its X server's. The two run on two Xvfbs of the same kind, so that neither window covers the
+// other; the presenter's server is fresh for its start-up figure, which at 3840 x 2160 is put beside a
+// bare client's start-up to its first shown frame on the same server.
 nlohmann::ordered_json x11BoxRows(int commands)
 {
     nlohmann::ordered_json rows = nlohmann::ordered_json::array();
@@ -136,6 +139,10 @@ nlohmann::ordered_json x11BoxRows(int commands)
 
         const std::map<std::string, std::string> env = {{"DISPLAY", presenterServer->display()}};
         row["startup"] = pp::bench::startupFigures({pp::test::presenterPath()}, env, STARTUP_RUNS);
+        if (w == 3840) {
+            row["bare_startup"] = pp::bench::bareStartupFigures({PP_REFERENCE_PATH, "first"}, env, STARTUP_RUNS);
+            row["startup_comparison"] = pp::bench::startupComparison(row["startup"], row["bare_startup"]);
+        }
         ChildProcess presenter({pp::test::presenterPath()}, env);
         const auto greeting = presenter.readLine(std::chrono::seconds(20));
         pp::bench::BareBoxClient bare({PP_REFERENCE_PATH, "box", "0", std::to_string(box.width),
@@ -154,10 +161,18 @@ nlohmann::ordered_json x11BoxRows(int commands)
             row[mode] = pp::bench::interleavedBoxRow(presenter, bare, pp::bench::BOX_ROUNDS,
                                                      pp::bench::boxFramesPerRound(commands));
             pp::bench::printBoxRow("x11", size, mode, row[mode]);
+            const int shortBatch = pp::bench::boxFramesPerRound(commands);
+            row[mode]["processor_time"] =
+                pp::bench::processorTimeRow(presenter, presenterServer->pid(), bare, bareServer->pid(), shortBatch,
+                                            shortBatch + commands, pp::bench::PROCESSOR_ROUNDS);
+            pp::bench::printProcessorTimeRow("x11", size, mode, row[mode]["processor_time"]);
         }
         presenter.write("quit\n");
         presenter.wait();
         pp::bench::printStartupRow("x11", size, row["startup"]);
+        if (row.contains("bare_startup")) {
+            pp::bench::printBareStartupRow("x11", size, row["bare_startup"], row["startup_comparison"]);
+        }
         rows.push_back(row);
     }
     return rows;

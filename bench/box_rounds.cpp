@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
+#include <thread>
 
 #include "bench_figures.hpp"
 #include "core/geometry.hpp"
@@ -120,6 +121,34 @@ nlohmann::ordered_json startupFigures(const std::vector<std::string>& argv, cons
     return {{"median_ms", startup.warmMs}, {"first_ms", startup.coldMs}, {"runs", runs}};
 }
 
+nlohmann::ordered_json bareStartupFigures(const std::vector<std::string>& argv,
+                                          const std::map<std::string, std::string>& env, int runs)
+{
+    std::vector<double> warm;
+    double cold = -1;
+    for (int i = 0; i < runs; ++i) {
+        if (i > 0) std::this_thread::sleep_for(STARTUP_SETTLE);
+        const auto started = std::chrono::steady_clock::now();
+        test::ChildProcess bare(argv, env);
+        const auto shown = bare.readLine(std::chrono::seconds(20));
+        const auto status = bare.wait(std::chrono::seconds(20));
+        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+        if (shown != "shown" || status != 0) return {{"error", shown ? *shown : std::string("no answer")}};
+        if (i == 0) {
+            cold = ms;
+        } else {
+            warm.push_back(ms);
+        }
+    }
+    return {{"median_ms", percentiles(warm).median}, {"first_ms", cold}, {"runs", runs}};
+}
+
+nlohmann::ordered_json startupComparison(const nlohmann::ordered_json& presenter, const nlohmann::ordered_json& bare)
+{
+    const double ours = presenter.value("median_ms", 0.0), theirs = bare.value("median_ms", 0.0);
+    return {{"presenter_median_ms", ours}, {"bare_median_ms", theirs}, {"ratio", theirs > 0 ? ours / theirs : 0}};
+}
+
 void printBoxHeading(const char* where)
 {
     std::printf("\n%-12s %-10s %-7s %10s %10s %10s %10s %8s %15s\n", where, "size", "mode", "rgb", "rgb p90", "box",
@@ -153,6 +182,21 @@ void printStartupRow(const std::string& where, const std::string& size, const nl
                 "server %.1f ms)\n",
                 where.c_str(), size.c_str(), double(startup["median_ms"]), int(startup["runs"]) - 1,
                 double(startup["first_ms"]));
+    std::fflush(stdout);
+}
+
+void printBareStartupRow(const std::string& where, const std::string& size, const nlohmann::ordered_json& bare,
+                         const nlohmann::ordered_json& comparison)
+{
+    if (bare.contains("error")) {
+        std::printf("%-12s %-10s bare client's start-up: %s\n", where.c_str(), size.c_str(),
+                    std::string(bare["error"]).c_str());
+        return;
+    }
+    std::printf("%-12s %-10s bare client's start-up to its first shown frame %.1f ms (the first %.1f ms); "
+                "presenter / bare %.2f\n",
+                where.c_str(), size.c_str(), double(bare["median_ms"]), double(bare["first_ms"]),
+                double(comparison["ratio"]));
     std::fflush(stdout);
 }
 

@@ -51,6 +51,7 @@ public:
     std::optional<std::vector<double>> batch(int frames);
     // Frames the compositor discarded instead of presenting, over all batches.
     int discarded() const { return discarded_; }
+    pid_t pid() const { return process_.pid(); }
 
 private:
     test::ChildProcess process_;
@@ -70,10 +71,21 @@ nlohmann::ordered_json interleavedBoxRow(test::ChildProcess& presenter, BareBoxC
 nlohmann::ordered_json startupFigures(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
                                       int runs);
 
+// Start-up to the first shown frame of `runs` bare clients in turn (`argv` shows one frame, says "shown"
+// and exits), each timed from its start until it has exited, as startupFigures times the presenter:
+// the median of those after the first, and the first; an "error" member when one fails.
+nlohmann::ordered_json bareStartupFigures(const std::vector<std::string>& argv,
+                                          const std::map<std::string, std::string>& env, int runs);
+
+// The presenter's start-up beside the bare client's, with their ratio (presenter / bare, the medians).
+nlohmann::ordered_json startupComparison(const nlohmann::ordered_json& presenter, const nlohmann::ordered_json& bare);
+
 // The table's heading, a row ("where" the platform or compositor), and a start-up row.
 void printBoxHeading(const char* where);
 void printBoxRow(const std::string& where, const std::string& size, const std::string& mode,
                  const nlohmann::ordered_json& row);
 void printStartupRow(const std::string& where, const std::string& size, const nlohmann::ordered_json& startup);
+void printBareStartupRow(const std::string& where, const std::string& size, const nlohmann::ordered_json& bare,
+                         const nlohmann::ordered_json& comparison);
 
 }  // namespace pp::bench

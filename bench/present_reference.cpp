@@ -8,8 +8,12 @@
 // an update region of that box alone and waits for completion; each frame is timed from before its
 // fill. The box is centred unless X Y give its upper-left corner. The rest of the pixmap is filled and
 // shown once, untimed, before the first frame.
+// "first" is the yardstick for the presenter's start-up: it shows one full frame (its window mapped,
+// the frame drawn into a shared-memory pixmap, presented, waited for until completion), prints "shown"
+// and exits.
 //   present-reference present|upload FRAMES [W H]
 //   present-reference box FRAMES W H [X Y] [--serve]
+//   present-reference first
 // Prints one line: the per-frame times in microseconds, space-separated. With --serve, "box" prints
 // "ready" once set up, then runs a batch of N frames for each line N on standard input, printing each
 // batch's line, until standard input ends.
@@ -40,16 +44,18 @@ void release(T* reply)
 
 int main(int argc, char** argv)
 {
-    if (argc < 3 || (std::strcmp(argv[1], "box") == 0 && argc < 5)) {
-        std::printf("usage: present-reference present|upload FRAMES [WIDTH HEIGHT] | box FRAMES W H [X Y] [--serve]\n");
+    const bool first = argc >= 2 && std::strcmp(argv[1], "first") == 0;
+    if ((argc < 3 && !first) || (std::strcmp(argv[1], "box") == 0 && argc < 5)) {
+        std::printf("usage: present-reference present|upload FRAMES [WIDTH HEIGHT] | box FRAMES W H [X Y] [--serve] "
+                    "| first\n");
         return 2;
     }
     const bool present = std::strcmp(argv[1], "present") == 0;
     const bool box = std::strcmp(argv[1], "box") == 0;
-    const int frames = std::atoi(argv[2]);
+    const int frames = first ? 1 : std::atoi(argv[2]);
     bool serve = false;
     std::vector<int> numbers;
-    for (int i = 3; i < argc; ++i) {
+    for (int i = first ? 2 : 3; i < argc; ++i) {
         if (std::strcmp(argv[i], "--serve") == 0) {
             serve = true;
         } else {
@@ -122,6 +128,14 @@ int main(int argc, char** argv)
         }
         return true;
     };
+
+    if (first) {
+        std::fill_n(pixels, static_cast<std::size_t>(width) * height, 0x00404040u);
+        if (!presentAndWait(XCB_NONE)) return 1;
+        std::printf("shown\n");
+        xcb_disconnect(c);
+        return 0;
+    }
 
     if (box) {
         if (update == XCB_NONE) return 2;

@@ -6,6 +6,7 @@
 //   wayland-reference full FRAMES [--until-frame] [--ten-bit] [--tagged] [--hold]
 //   wayland-reference patch FRAMES W H [--until-frame] [--ten-bit] [--tagged] [--hold]
 //   wayland-reference box FRAMES W H [X Y] [--until-frame] [--ten-bit] [--tagged] [--serve]
+//   wayland-reference first [--until-frame]
 //
 // "full" damages the whole buffer each frame; "patch" keeps a fixed surround and damages only a W x H
 // rectangle in the middle, where the colour changes, as a patch-sized update does. "box" is the floor
@@ -21,6 +22,10 @@
 // as the presenter does, so a colour-managed compositor converts nothing; it fails where the compositor
 // does not manage colour or cannot describe the output. The colours
 // alternate between 0x404040 and 0x808080 (frame 0 is 0x404040); the surround is 0x202020.
+//
+// "first" is the yardstick for the presenter's start-up: it shows one full frame as soon as it can
+// (after the first configure, waited for until presented, or composed with --until-frame; again while
+// the window is not yet fullscreen or the frame was discarded), prints "shown" and exits.
 //
 // Prints the per-frame times in microseconds, space-separated, on one line, then
 // "feedback presented P discarded D refresh_mhz R" (R: the output's refresh in millihertz, 0 when
@@ -278,18 +283,34 @@ void runBoxes(Client& c, int width, Box box, int frames, bool untilFrame, bool t
     }
 }
 
+// "first": full frames until one is shown on the fullscreen window.
+void showFirstFrame(Client& c, int width, int height, std::uint32_t colour, bool untilFrame)
+{
+    constexpr int TRIES = 10;
+    for (int i = 0; i < TRIES; ++i) {
+        ShmBuffer& buffer = freeBuffer(c);
+        fill(buffer.pixels, width, height, colour, colour, 0, 0);
+        const bool wasFullscreen = c.window.fullscreen;
+        showFrame(c, buffer, 0, 0, width, height, untilFrame);
+        if (wasFullscreen && c.feedback == Feedback::presented) return;
+        if (!c.window.fullscreen) awaitEvents(c, [&] { return c.window.fullscreen; }, "not made fullscreen");
+    }
+    fail("no frame shown");
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     const bool box = argc >= 2 && std::strcmp(argv[1], "box") == 0;
     const bool patch = box || (argc >= 2 && std::strcmp(argv[1], "patch") == 0);
-    if (argc < 3 || (!patch && std::strcmp(argv[1], "full") != 0) || (patch && argc < 5)) {
-        say("usage: wayland-reference full FRAMES | patch FRAMES W H | box FRAMES W H [X Y], then "
+    const bool first = argc >= 2 && std::strcmp(argv[1], "first") == 0;
+    if ((argc < 3 && !first) || (!patch && !first && std::strcmp(argv[1], "full") != 0) || (patch && argc < 5)) {
+        say("usage: wayland-reference full FRAMES | patch FRAMES W H | box FRAMES W H [X Y] | first, then "
             "[--until-frame] [--ten-bit] [--tagged] [--hold] [--serve]");
         return 2;
     }
-    const int frames = std::atoi(argv[2]);
+    const int frames = first ? 1 : std::atoi(argv[2]);
     const int patchWidth = patch ? std::atoi(argv[3]) : 0;
     const int patchHeight = patch ? std::atoi(argv[4]) : 0;
     int boxX = -1;
@@ -299,7 +320,7 @@ int main(int argc, char** argv)
     bool tenBit = false;
     bool tagged = false;
     bool serve = false;
-    for (int i = patch ? 5 : 3; i < argc; ++i) {
+    for (int i = patch ? 5 : first ? 2 : 3; i < argc; ++i) {
         if (box && i == 5 && i + 1 < argc && argv[i][0] != '-') {
             boxX = std::atoi(argv[i]);
             boxY = std::atoi(argv[++i]);
@@ -348,6 +369,12 @@ int main(int argc, char** argv)
     // the timed ones start after the fullscreen configure, the first of them carrying its acknowledgement.
     const std::uint32_t* colours = tenBit ? COLOURS_TEN : COLOURS;
     const std::uint32_t surround = tenBit ? SURROUND_TEN : SURROUND;
+    if (first) {
+        showFirstFrame(c, width, height, colours[0], untilFrame);
+        say("shown");
+        disconnect(c);
+        return 0;
+    }
     if (box) {
         // The box's frames write the box alone: both buffers start as the surround.
         for (ShmBuffer& b : c.frames.buffers) fill(b.pixels, width, height, surround, surround, 0, 0);
