@@ -120,7 +120,15 @@ TEST_P(OnDesktop, EveryPatchReachesTheScreenAsAskedAndPaintedIsTheCompositorsWor
     ASSERT_EQ(session->ask("surround 20 40 60"), "surround");
     paintedWithinItsSpan(*session, "rgb 200 100 50");
     Screenshot shot = desktop->screenshot();
-    EXPECT_EQ(shot.at(W / 2, H / 2), (Rgb{200, 100, 50})) << desktop->log();
+    // Once, under load, mutter 51's screen cast read the patch one level off in one channel, never the
+    // colour before: such a reading is taken again, and must then be exact.
+    const Rgb patch{200, 100, 50};
+    const Rgb seen = shot.at(W / 2, H / 2);
+    if (seen != patch && std::abs(seen.r - patch.r) <= 1 && std::abs(seen.g - patch.g) <= 1 &&
+        std::abs(seen.b - patch.b) <= 1) {
+        shot = desktop->screenshot();
+    }
+    EXPECT_EQ(shot.at(W / 2, H / 2), patch) << desktop->log();
     EXPECT_EQ(shot.at(4, 4), (Rgb{20, 40, 60}));
     EXPECT_EQ(shot.at(W - 5, H - 5), (Rgb{20, 40, 60}));
 
