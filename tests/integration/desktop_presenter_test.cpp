@@ -105,6 +105,14 @@ void expectPaintedAsStated(ControllerSession& session, bool reports)
     }
 }
 
+// Whether `seen` is `wanted` but for one level in some channel. Once, under load, mutter 51's screen cast
+// read a patch so, never as the colour before: such a reading is taken again, and must then be exact.
+bool oneLevelOff(const Rgb& seen, const Rgb& wanted)
+{
+    return seen != wanted && std::abs(seen.r - wanted.r) <= 1 && std::abs(seen.g - wanted.g) <= 1 &&
+           std::abs(seen.b - wanted.b) <= 1;
+}
+
 class OnDesktop : public ::testing::TestWithParam<DesktopChoice> {};
 
 TEST_P(OnDesktop, EveryPatchReachesTheScreenAsAskedAndPaintedIsTheCompositorsWord)
@@ -120,27 +128,26 @@ TEST_P(OnDesktop, EveryPatchReachesTheScreenAsAskedAndPaintedIsTheCompositorsWor
     ASSERT_EQ(session->ask("surround 20 40 60"), "surround");
     paintedWithinItsSpan(*session, "rgb 200 100 50");
     Screenshot shot = desktop->screenshot();
-    // Once, under load, mutter 51's screen cast read the patch one level off in one channel, never the
-    // colour before: such a reading is taken again, and must then be exact.
     const Rgb patch{200, 100, 50};
-    const Rgb seen = shot.at(W / 2, H / 2);
-    if (seen != patch && std::abs(seen.r - patch.r) <= 1 && std::abs(seen.g - patch.g) <= 1 &&
-        std::abs(seen.b - patch.b) <= 1) {
-        shot = desktop->screenshot();
-    }
+    if (oneLevelOff(shot.at(W / 2, H / 2), patch)) shot = desktop->screenshot();
     EXPECT_EQ(shot.at(W / 2, H / 2), patch) << desktop->log();
     EXPECT_EQ(shot.at(4, 4), (Rgb{20, 40, 60}));
     EXPECT_EQ(shot.at(W - 5, H - 5), (Rgb{20, 40, 60}));
 
     paintedWithinItsSpan(*session, "rgb 127.25 64 10");
-    const auto mean = tileAverage(desktop->screenshot(), W / 2, H / 2);
+    auto mean = tileAverage(desktop->screenshot(), W / 2, H / 2);
+    if (std::abs(mean[0] - 127.25) + std::abs(mean[1] - 64) + std::abs(mean[2] - 10) < 0.05) {
+        mean = tileAverage(desktop->screenshot(), W / 2, H / 2);
+    }
     EXPECT_DOUBLE_EQ(mean[0], 127.25);
     EXPECT_DOUBLE_EQ(mean[1], 64);
     EXPECT_DOUBLE_EQ(mean[2], 10);
 
     ASSERT_TRUE(startsWith(session->ask("mode deep"), "mode deep window_bits 16 screen_bits 8 "));
     paintedWithinItsSpan(*session, "rgb 12 240 128");
-    EXPECT_EQ(desktop->screenshot().at(W / 2, H / 2), (Rgb{12, 240, 128}));
+    Rgb deep = desktop->screenshot().at(W / 2, H / 2);
+    if (oneLevelOff(deep, Rgb{12, 240, 128})) deep = desktop->screenshot().at(W / 2, H / 2);
+    EXPECT_EQ(deep, (Rgb{12, 240, 128}));
 
     // KWin 6.7 nested in another compositor (the one whose screen is read) reports no presentations; the
     // others do.
