@@ -54,11 +54,11 @@ std::vector<double> paintedTimes(const std::string& lines)
 }
 
 // The shell lines that start the presenter with `args` on a fifo, and `waitFor N`: until its output has
-// N lines (at most 30 s). Its files are in the guest's own /tmp (a fifo does not work on the shared
+// N lines (at most 30 s). Its files are in the guest's own TMPDIR (a fifo does not work on the shared
 // scratch folder).
 std::string presenterScript(const std::string& args)
 {
-    return "cd /tmp\nP=" + shellQuoted(presenterPath()) + "\nPROBE=" + shellQuoted(kmsProbePath()) +
+    return "cd \"$TMPDIR\"\nP=" + shellQuoted(presenterPath()) + "\nPROBE=" + shellQuoted(kmsProbePath()) +
            "\nmkfifo in\n$P --platform kms " + args +
            " <in >out &\npid=$!\nexec 3>in\n"
            "waitFor() { i=0; while [ \"$(grep -c '' out)\" -lt \"$1\" ] && [ $i -lt 300 ]; do sleep 0.1; i=$((i+1)); done; }\n";

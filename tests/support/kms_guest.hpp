@@ -2,7 +2,8 @@
 // scripts/kms-guest builds it once into /var/cache/pp-kms. Each run boots a fresh guest that shares this
 // machine's root read-only, so the host-built program and tools run in it as they are, as root, with
 // /dev/dri/card0; a scratch folder (the command's working folder) is shared read-write at the same
-// path inside as outside, while the guest's /tmp and /run are its own, empty at start. qemu is
+// path inside as outside, while the guest's /run is its own, empty at start, with TMPDIR=/run/tmp in it for
+// the guest's own files (the host's /tmp stays visible: the program may be built there). qemu is
 // this process's child, killed and reaped by its process id whatever happens, and killed with this
 // process if it dies.
 #pragma once
