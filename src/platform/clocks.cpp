@@ -64,6 +64,11 @@ double wallClockOf(clockid_t clock, double seconds)
     return seconds + offset;
 }
 
+int waitMilliseconds(double seconds)
+{
+    return std::max(1, int(std::ceil(seconds * 1000)));
+}
+
 void sleepUntil(clockid_t clock, double seconds, double most)
 {
     const double until = std::min(seconds, clockSeconds(clock) + std::max(0.0, most));

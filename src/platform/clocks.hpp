@@ -15,6 +15,9 @@ double monotonicSeconds();
 // reads does not move the moment (one loose pair was seen a tenth of a millisecond off). Any thread.
 double wallClockOf(clockid_t clock, double seconds);
 
+// `seconds` as a poll timeout: whole milliseconds, rounded up, at least 1.
+int waitMilliseconds(double seconds);
+
 // Sleeps until `seconds` on `clock` have been reached, but no longer than `most` seconds from now.
 void sleepUntil(clockid_t clock, double seconds, double most);
 

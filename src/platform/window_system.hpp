@@ -129,6 +129,9 @@ public:
     static constexpr const char* WINDOW_DESTROYED = "error window destroyed";
     static constexpr const char* WINDOW_NOT_COVERING = "error window does not cover the display";
     static constexpr const char* WINDOW_NOT_SHOWN = "error display does not show the window";
+    // How long a frame may go without being shown (a hidden workspace, a covered window, a stalled
+    // compositor or flip) before the run ends with WINDOW_NOT_SHOWN, in seconds.
+    static constexpr double SHOW_LIMIT = 5;
 };
 
 // The line for a display that is not there (at start, or gone during the run).

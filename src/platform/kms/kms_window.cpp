@@ -17,14 +17,7 @@ namespace pp::kms {
 
 namespace {
 
-// A flip whose completion has not come within this many seconds is not being shown: the run ends.
-constexpr double SHOW_LIMIT = 5;
 constexpr const char* NO_FRAME_MEMORY = "error no memory for the window's frames";
-
-int millisecondsUntil(double until)
-{
-    return std::max(0, int((until - monotonicSeconds()) * 1000) + 1);
-}
 
 }  // namespace
 
@@ -376,10 +369,11 @@ bool KmsWindow::flip(Buffer& buffer)
     }
     modeSet_ = true;
     flipDone_ = false;
-    const double until = monotonicSeconds() + SHOW_LIMIT;
+    // A flip whose completion has not come within the limit is not being shown: the run ends.
+    const double until = monotonicSeconds() + MainLoop::SHOW_LIMIT;
     while (!flipDone_) {
         pollfd fd{device_.fd(), POLLIN, 0};
-        const int ready = poll(&fd, 1, millisecondsUntil(until));
+        const int ready = poll(&fd, 1, waitMilliseconds(until - monotonicSeconds()));
         if (ready < 0 && errno != EINTR) {
             loop_.endWith(MainLoop::DISPLAY_CONNECTION_LOST);
             return false;

@@ -90,7 +90,7 @@ FrameBuffer WaylandWindow::frame()
             loop_.endWith(MainLoop::WINDOW_NOT_SHOWN);
             break;
         }
-        if (!dispatchOnce(std::min(WAIT_SLICE_MS, milliseconds(left)))) break;
+        if (!dispatchOnce(std::min(WAIT_SLICE_MS, waitMilliseconds(left)))) break;
     }
     if (!drawing_) {
         // Nothing will be shown: the frame is drawn where it harms nothing.

@@ -162,7 +162,7 @@ void WaylandWindow::presentFrame(std::span<const PixelRect> changed)
             commitFrame(*buffer, {});
             continue;
         }
-        int waitMs = settling > 0 ? milliseconds(settling) : WAIT_SLICE_MS;
+        int waitMs = settling > 0 ? waitMilliseconds(settling) : WAIT_SLICE_MS;
         if (feedback_ == Feedback::presented && !notAsDrawn) {
             shown = true;
             reported = true;
@@ -175,7 +175,7 @@ void WaylandWindow::presentFrame(std::span<const PixelRect> changed)
                 presentedAt_ = frameDoneWall_;
                 shown = true;
             } else if (std::isfinite(due)) {
-                waitMs = milliseconds(due - now);
+                waitMs = waitMilliseconds(due - now);
             }
         }
         if (shown) {
@@ -196,13 +196,13 @@ void WaylandWindow::presentFrame(std::span<const PixelRect> changed)
                 feedback_ = Feedback::waiting;
                 continue;
             }
-            waitMs = milliseconds(*misplacedSince_ + PLACEMENT_LIMIT - now);
+            waitMs = waitMilliseconds(*misplacedSince_ + PLACEMENT_LIMIT - now);
         } else if (now >= until) {
             // Left in the overview, the window is there but does not cover the display.
             loop_.endWith(notAsDrawn || overviewOpen() ? MainLoop::WINDOW_NOT_COVERING : MainLoop::WINDOW_NOT_SHOWN);
             return;
         } else {
-            waitMs = std::min(waitMs, milliseconds(until - now));
+            waitMs = std::min(waitMs, waitMilliseconds(until - now));
         }
         if (!dispatchOnce(waitMs)) return;
     }

@@ -8,12 +8,12 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <latch>
 #include <memory>
 #include <optional>
 #include <thread>
 
+#include "platform/clocks.hpp"
 #include "platform/wayland/wayland_window.hpp"
 #include "presentation-time-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
@@ -23,19 +23,13 @@ namespace pp::wayland {
 constexpr const char* WINDOW_NAME = "patch-presenter";
 // How long one wait for the compositor may block before the wait is looked at again.
 constexpr int WAIT_SLICE_MS = 1000;
-// A frame not shown within this many seconds of its commit is not being shown (a hidden workspace, a
-// window covered, the overview left open, a compositor stalled): the run ends.
-constexpr double SHOW_LIMIT = 5;
+// A frame not shown within this many seconds of its commit ends the run (the overview left open too).
+constexpr double SHOW_LIMIT = MainLoop::SHOW_LIMIT;
 // How long the compositor has to put the window back, full-screen on its output, once it is elsewhere.
 constexpr double PLACEMENT_LIMIT = 1;
 // How long gnome-shell may still be easing the window in (150 ms from its map, which waits for the
 // overview to hide), with a margin: frames presented before then may show it scaled and faded.
 constexpr double SETTLE_TIME = 0.2;
-
-inline int milliseconds(double seconds)
-{
-    return std::max(1, int(std::ceil(seconds * 1000)));
-}
 
 // The listeners of the surface's place (configures, the outputs it enters), kept with the placement.
 extern const xdg_surface_listener SURFACE_LISTENER;
