@@ -1,10 +1,12 @@
 #include "platform/hand_over.hpp"
 
+#include <linux/futex.h>
 #include <sys/eventfd.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <condition_variable>
+#include <climits>
 #include <cstdint>
 #include <deque>
 #include <exception>
@@ -17,9 +19,24 @@ namespace {
 struct Item {
     std::function<void()> work;
     std::exception_ptr error;
-    bool started = false;   // taken from the queue by the main thread
-    bool finished = false;  // the work has returned
-    bool ran = false;       // the work ran to its end while the loop lived
+    bool ran = false;  // the work ran to its end while the loop lived
+    // 1 once run, or dropped unrun because the hand-over ended first; the values above are written
+    // before it is set. The caller sleeps on it as a futex: one system call on each side, where a
+    // condition variable's mutex or the library's spinning wait would cost more.
+    std::atomic<std::uint32_t> done{0};
+
+    void finish()
+    {
+        done.store(1, std::memory_order_release);
+        syscall(SYS_futex, &done, FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0);
+    }
+
+    void waitUntilDone()
+    {
+        while (done.load(std::memory_order_acquire) == 0) {
+            syscall(SYS_futex, &done, FUTEX_WAIT_PRIVATE, 0, nullptr, nullptr, 0);
+        }
+    }
 };
 
 }  // namespace
@@ -43,7 +60,6 @@ struct HandOver::State {
     int wakeup;
     std::atomic<std::thread::id> mainThread{std::this_thread::get_id()};
     mutable std::mutex mutex;
-    std::condition_variable finished;
     std::deque<std::shared_ptr<Item>> queue;
     bool ended = false;
 };
@@ -88,12 +104,14 @@ bool HandOver::runOnMain(std::function<void()> work) const
     const std::shared_ptr<State> keep = state_;
     auto item = std::make_shared<Item>();
     item->work = std::move(work);
-    std::unique_lock lock(s.mutex);
-    if (s.ended) return false;
-    s.queue.push_back(item);
+    {
+        std::lock_guard lock(s.mutex);
+        if (s.ended) return false;
+        s.queue.push_back(item);
+    }
     s.wake();
     // An item the main thread has begun is always waited for: its work refers to the caller's values.
-    s.finished.wait(lock, [&] { return item->finished || (s.ended && !item->started); });
+    item->waitUntilDone();
     if (item->error) std::rethrow_exception(item->error);
     return item->ran;
 }
@@ -107,7 +125,6 @@ bool HandOver::runOne() const
         if (s.queue.empty() || s.ended) return false;
         item = std::move(s.queue.front());
         s.queue.pop_front();
-        item->started = true;
     }
     std::exception_ptr error;
     try {
@@ -115,13 +132,12 @@ bool HandOver::runOne() const
     } catch (...) {
         error = std::current_exception();
     }
+    item->error = error;
     {
         std::lock_guard lock(s.mutex);
-        item->error = error;
         item->ran = !s.ended && !error;
-        item->finished = true;
     }
-    s.finished.notify_all();
+    item->finish();
     return true;
 }
 
@@ -131,10 +147,10 @@ void HandOver::end() const
     {
         std::lock_guard lock(s.mutex);
         s.ended = true;
+        for (const auto& item : s.queue) item->finish();
         s.queue.clear();
     }
     s.wake();
-    s.finished.notify_all();
 }
 
 }  // namespace pp

@@ -29,12 +29,16 @@ int runEnd(const std::uint8_t* cov, int x, int width, std::uint8_t value)
     return x;
 }
 
-// Appends the spans of one coverage row (`width` bytes, the first at frame column `x0`).
-void appendSpans(const std::uint8_t* cov, int width, int x0, std::vector<CoverageSpan>& out)
+// Appends the spans of one coverage row (`width` bytes, the first at frame column `x0`), and the
+// coverage of its partly covered spans to `partial`.
+void appendSpans(const std::uint8_t* cov, int width, int x0, std::vector<CoverageSpan>& out,
+                 std::vector<std::uint8_t>& partial)
 {
     int partialFrom = -1, partialTo = -1;  // the open partial span, in mask columns
     auto closePartial = [&] {
-        if (partialFrom >= 0) out.push_back({x0 + partialFrom, x0 + partialTo, false});
+        if (partialFrom < 0) return;
+        out.push_back({x0 + partialFrom, x0 + partialTo, false, static_cast<std::uint32_t>(partial.size())});
+        partial.insert(partial.end(), cov + partialFrom, cov + partialTo);
         partialFrom = -1;
     };
     for (int x = 0; x < width;) {
@@ -47,7 +51,7 @@ void appendSpans(const std::uint8_t* cov, int width, int x0, std::vector<Coverag
         const int end = cov[x] == 255 ? runEnd(cov, x, width, 255) : x + 1;
         if (cov[x] == 255 && end - x >= MIN_FULL) {
             closePartial();
-            out.push_back({x0 + x, x0 + end, true});
+            out.push_back({x0 + x, x0 + end, true, 0});
         } else {
             if (partialFrom < 0) partialFrom = x;
             partialTo = end;
@@ -63,11 +67,12 @@ void CoverageMask::findSpans()
 {
     spanList.clear();
     rowStarts.clear();
+    partial.clear();
     if (empty()) return;
     rowStarts.reserve(static_cast<std::size_t>(height) + 1);
     for (int r = 0; r < height; ++r) {
         rowStarts.push_back(static_cast<std::uint32_t>(spanList.size()));
-        appendSpans(alpha.data() + static_cast<std::size_t>(r) * stride, width, x, spanList);
+        appendSpans(alpha.data() + static_cast<std::size_t>(r) * stride, width, x, spanList, partial);
     }
     rowStarts.push_back(static_cast<std::uint32_t>(spanList.size()));
 }

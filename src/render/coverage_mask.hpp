@@ -14,6 +14,7 @@ struct CoverageSpan {
     int from = 0;
     int to = 0;
     bool full = false;
+    std::uint32_t partial = 0;  // a partly covered span: where its coverage begins in CoverageMask::partial
 };
 
 // Coverage of one shape over a rectangle of the frame (pixels, origin top-left, y down), already clipped
@@ -43,8 +44,14 @@ struct CoverageMask {
     // Finds the spans of every row from `alpha`: once, when the mask is drawn, not in every frame.
     void findSpans();
 
+    // The coverage of a partly covered `span`, indexed by frame column within it.
+    const std::uint8_t* coverage(const CoverageSpan& span) const { return partial.data() + span.partial - span.from; }
+
     std::vector<CoverageSpan> spanList;    // every row's spans, row after row
     std::vector<std::uint32_t> rowStarts;  // where each row's spans begin in spanList, and one past the last
+    // The coverage of every partly covered span, one after another: blending a shape's edges reads a
+    // few lines of memory, not one of every row of the mask.
+    std::vector<std::uint8_t> partial;
 };
 
 }  // namespace pp

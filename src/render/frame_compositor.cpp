@@ -51,6 +51,7 @@ void FrameCompositor::compose(const FrameBuffer& target, Rgb16 surround, std::sp
                                          : i < layers.size() ? layers[i].colour : surround;
             fill.pixels[p] = screenPixel(fill.samples[p], surfaceBits, target.format) | target.padding;
         }
+        fill.blendsMade = false;
     }
     makeLines(target, areas);
     for (const PixelRect& area : areas) {
@@ -128,8 +129,8 @@ void FrameCompositor::startRow(const FrameBuffer& target, std::span<const Covera
         const std::span<const CoverageSpan> spans = mask->spans(y);
         if (spans.empty()) continue;
         const Fill& fill = fills_[i];
-        cursors_.push_back({spans, 0, false, mask->row(y) - mask->x,
-                            fill.samples.data() + (fill.tiled ? tileStart : 0), fill.tiled ? TILE_SIDE - 1 : 0, &fill});
+        cursors_.push_back({spans, 0, false, mask, nullptr, fill.samples.data() + (fill.tiled ? tileStart : 0),
+                            fill.tiled ? TILE_SIDE - 1 : 0, &fill});
     }
 }
 
@@ -137,13 +138,36 @@ void FrameCompositor::startRow(const FrameBuffer& target, std::span<const Covera
 // them blended in by its coverage, in order.
 void FrameCompositor::blendStretch(const FrameBuffer& target, int surfaceBits, int from, int to, std::uint32_t* out)
 {
+    // Each layer's coverage here: none where its span does not reach, all of it in a full span.
+    Cursor* alone = nullptr;
+    int reaching = 0;
+    for (Cursor& c : cursors_) {
+        const CoverageSpan& span = c.spans[std::min(c.next, c.spans.size() - 1)];
+        c.coverage = c.here && !span.full ? c.mask->coverage(span) : nullptr;
+        if (c.here && ++reaching == 1) alone = &c;
+    }
+    // Where one layer alone reaches the stretch, as along most of the patch's edge, a pixel is three
+    // table entries: the blend of each channel is a function of its coverage alone. That layer's span
+    // is the partly covered one that made this stretch a blend.
+    if (reaching == 1) {
+        Fill& fill = fills_[static_cast<std::size_t>(alone->fill - fills_.data())];
+        if (!fill.blendsMade) makeBlends(fill, target.format, surfaceBits);
+        const auto* tables = fill.blendTables.data() + (alone->samples - fill.samples.data());
+        const auto& blends = fill.channelBlends;
+        for (int x = from; x < to; ++x) {
+            const std::uint8_t m = alone->coverage[x];
+            const auto& t = tables[x & alone->column];
+            out[x] = blends[t[0]][m] | blends[t[1]][m] | blends[t[2]][m] | target.padding;
+        }
+        return;
+    }
     const Rgb16 surround = fills_.back().samples[0];
     // The loop is made once for each surface and format, so that screenPixel's choices fold away.
     auto blendAll = [&](auto bits, auto format) {
         for (int x = from; x < to; ++x) {
             Rgb16 p = surround;
             for (const Cursor& c : cursors_) {
-                const std::uint32_t m = c.here ? c.coverage[x] : 0;
+                const std::uint32_t m = !c.here ? 0 : c.coverage ? c.coverage[x] : 255;
                 if (m == 0) continue;
                 const Rgb16 fill = c.samples[x & c.column];
                 p = m == 255 ? fill : Rgb16{blend(p.r, fill.r, m), blend(p.g, fill.g, m), blend(p.b, fill.b, m)};
@@ -161,6 +185,38 @@ void FrameCompositor::blendStretch(const FrameBuffer& target, int surfaceBits, i
     } else {
         ten ? blendAll(Flat{}, Ten{}) : blendAll(Flat{}, Eight{});
     }
+}
+
+// Makes `fill`'s blend tables over the surround: one for each channel level the fill holds. Blending a
+// channel and writing it do not depend on the other channels, so a pixel's value is its channels' parts
+// ORed together, each part the screen pixel of that channel alone.
+void FrameCompositor::makeBlends(Fill& fill, PixelFormat format, int surfaceBits) const
+{
+    const Rgb16 surround = fills_.back().samples[0];
+    fill.channelBlends.clear();
+    fill.channelLevels.clear();
+    fill.blendTables.resize(fill.tiled ? TILE_PIXELS : 1);
+    auto channelOf = [](const Rgb16& p, int channel) { return channel == 0 ? p.r : channel == 1 ? p.g : p.b; };
+    auto table = [&](int channel, std::uint16_t level) {
+        const std::array<std::uint16_t, 2> key{static_cast<std::uint16_t>(channel), level};
+        const auto found = std::find(fill.channelLevels.begin(), fill.channelLevels.end(), key);
+        if (found != fill.channelLevels.end()) return static_cast<std::uint16_t>(found - fill.channelLevels.begin());
+        std::array<std::uint32_t, 256>& bits = fill.channelBlends.emplace_back();
+        const std::uint16_t under = channelOf(surround, channel);
+        for (std::uint32_t m = 0; m < 256; ++m) {
+            std::array<std::uint16_t, 3> alone{};
+            alone[static_cast<std::size_t>(channel)] = blend(under, level, m);
+            bits[m] = screenPixel({alone[0], alone[1], alone[2]}, surfaceBits, format);
+        }
+        fill.channelLevels.push_back(key);
+        return static_cast<std::uint16_t>(fill.channelLevels.size() - 1);
+    };
+    for (std::size_t p = 0; p < fill.blendTables.size(); ++p) {
+        for (int channel = 0; channel < 3; ++channel) {
+            fill.blendTables[p][static_cast<std::size_t>(channel)] = table(channel, channelOf(fill.samples[p], channel));
+        }
+    }
+    fill.blendsMade = true;
 }
 
 }  // namespace pp

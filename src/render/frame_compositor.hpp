@@ -48,13 +48,22 @@ private:
         std::array<std::uint32_t, TILE_PIXELS> pixels;
         std::vector<std::uint32_t> lines;  // the screen pixels of each tile row (or the one flat fill) by
                                            // frame column, for copying
+        // The fill blended over the surround alone, made on its first use in a frame: for each channel
+        // level of the fill, that channel's bits of the screen pixel by coverage; and for each tile pixel
+        // (or the one value), the tables of its red, green and blue levels.
+        bool blendsMade = false;
+        std::vector<std::array<std::uint32_t, 256>> channelBlends;
+        std::vector<std::array<std::uint16_t, 2>> channelLevels;  // what each table is for: channel, level
+        std::vector<std::array<std::uint16_t, 3>> blendTables;
     };
     // A layer that reaches the row being composed, and where its spans stand.
     struct Cursor {
         std::span<const CoverageSpan> spans;
         std::size_t next = 0;                    // the first span that does not end before the column
         bool here = false;                       // that span reaches the column
-        const std::uint8_t* coverage = nullptr;  // the mask's row, indexed by frame column
+        const CoverageMask* mask = nullptr;
+        const std::uint8_t* coverage = nullptr;  // in a blend, the partly covered span's coverage by frame
+                                                 // column; null where the span covers fully
         const Rgb16* samples = nullptr;          // the fill on this row, by column modulo the tile side
         int column = 0;                          // ANDed with a column to index `samples`: 0 for a flat fill
         const Fill* fill = nullptr;
@@ -65,6 +74,7 @@ private:
     void makeLines(const FrameBuffer& target, std::span<const PixelRect> areas);
     void startRow(const FrameBuffer& target, std::span<const CoverageLayer> layers, int y, int left, int right);
     void blendStretch(const FrameBuffer& target, int surfaceBits, int from, int to, std::uint32_t* out);
+    void makeBlends(Fill& fill, PixelFormat format, int surfaceBits) const;
 
     std::vector<Fill> fills_;      // one for each layer, and the surround's last
     std::vector<Cursor> cursors_;  // the layers that reach the row, in order

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "platform/x11/x11_presentation.hpp"
 #include "presenter_session.hpp"
 #include "x11_window_harness.hpp"
 #include "x_server.hpp"
@@ -82,6 +83,33 @@ INSTANTIATE_TEST_SUITE_P(DepthsAndPaths, Presenting,
                              return "Depth" + std::to_string(info.param.depth) +
                                     (info.param.path == PresentationPath::putImage ? "PutImage" : "Present");
                          });
+
+// A presentation the server refuses never completes: present() must find the refusal, not wait for a
+// completion that cannot come, and write images from then on.
+TEST(Presentation, ARefusedPresentReturnsAndImagesAreWrittenFromThenOn)
+{
+    auto server = XServer::startXvfb({.width = 200, .height = 100});
+    xcb_connection_t* c = xcb_connect(server->display().c_str(), nullptr);
+    ASSERT_EQ(xcb_connection_has_error(c), 0);
+    const xcb_screen_t* root = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    const xcb_window_t window = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, root->root, 0, 0, 200, 100, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      root->root_visual, 0, nullptr);
+    xcb_map_window(c, window);
+    auto presentation = x11::makePresentation(c, window, 200, 100, root->root_depth, PixelFormat::xrgb8888,
+                                              PresentationPath::presentPixmap);
+    ASSERT_TRUE(presentation);
+    ASSERT_EQ(presentation->path(), PresentationPath::presentPixmap);
+    for (const bool destroyed : {false, true}) {
+        if (destroyed) xcb_destroy_window(c, window);  // the server refuses to present a window that is gone
+        drawPattern(presentation->frame(), 1, 8);
+        presentation->present({});
+    }
+    EXPECT_EQ(presentation->path(), PresentationPath::putImage);
+    EXPECT_EQ(xcb_connection_has_error(c), 0);
+    presentation.reset();
+    xcb_disconnect(c);
+}
 
 // A property of the window as another client reads it.
 std::string textProperty(xcb_connection_t* c, xcb_window_t window, xcb_atom_t property)

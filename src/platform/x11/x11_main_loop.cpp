@@ -56,12 +56,16 @@ MainLoopTurns::Events X11MainLoop::deliverEvents(EventHandler& handler)
         deliver(event.get(), handler);
         return Events::delivered;
     }
-    // Everything XCB holds or can read at once, including events queued while a present waited.
-    if (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+    // Everything XCB holds, including events queued while a present waited; the socket is read only
+    // once the last wait has found it readable, so that a turn with nothing sent costs no system call.
+    xcb_generic_event_t* event =
+        socketReadable_ ? xcb_poll_for_event(connection_) : xcb_poll_for_queued_event(connection_);
+    if (event) {
         deliver(event, handler);
         std::free(event);
         return Events::delivered;
     }
+    socketReadable_ = false;
     return xcb_connection_has_error(connection_) ? Events::lost : Events::none;
 }
 
@@ -77,6 +81,7 @@ bool X11MainLoop::wait(EventHandler& handler)
     }
     pollfd fds[2] = {{xcb_get_file_descriptor(connection_), POLLIN, 0}, {handOver().wakeupFd(), POLLIN, 0}};
     if (poll(fds, 2, -1) < 0 && errno != EINTR) return false;
+    if (fds[0].revents != 0) socketReadable_ = true;
     if (fds[1].revents & POLLIN) handOver().drainWakeup();
     return true;
 }

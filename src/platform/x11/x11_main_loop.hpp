@@ -23,9 +23,9 @@ public:
     virtual void handleEvent(const xcb_generic_event_t& event, EventHandler& handler) = 0;
 };
 
-// Polls the connection and an eventfd. A turn takes every event XCB has read or can read without
-// waiting before it paints or runs an item. X error events are dropped: every request whose failure
-// matters is checked where it is made.
+// Polls the connection and an eventfd. A turn takes every event XCB has read, and what it can read
+// without waiting once the socket has been found readable, before it paints or runs an item. X error
+// events are dropped: every request whose failure matters is checked where it is made.
 class X11MainLoop : public MainLoopTurns {
 public:
     // Does not take ownership of `connection`.
@@ -63,6 +63,7 @@ private:
     xcb_connection_t* connection_;
     EventTarget* target_ = nullptr;
     std::deque<EventPointer> held_;
+    bool socketReadable_ = true;  // the server may have sent what XCB has not read
 };
 
 }  // namespace pp::x11

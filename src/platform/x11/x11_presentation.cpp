@@ -1,5 +1,6 @@
 #include "platform/x11/x11_presentation.hpp"
 
+#include <poll.h>
 #include <sys/ipc.h>
 #include <sys/mman.h>
 #include <sys/shm.h>
@@ -10,6 +11,7 @@
 #include <xcb/xfixes.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdlib>
 #include <vector>
 
@@ -146,6 +148,10 @@ private:
 // the second is touched only when the server holds on to the first (a flip).
 class SharedMemoryPresentation : public X11Presentation {
 public:
+    // How long a presentation may go without completing before the server is asked whether it
+    // refused it.
+    static constexpr int REFUSAL_CHECK_MS = 100;
+
     SharedMemoryPresentation(xcb_connection_t* c, xcb_window_t window, int width, int height, int depth,
                              PixelFormat format)
         : c_(c), window_(window), width_(width), height_(height), depth_(depth), format_(format)
@@ -240,21 +246,13 @@ public:
         const auto cookie = xcb_present_pixmap_checked(c_, window_, pixmaps_[b], serial, XCB_NONE, update, 0, 0,
                                                        XCB_NONE, XCB_NONE, XCB_NONE, XCB_PRESENT_OPTION_NONE, 0, 0,
                                                        0, 0, nullptr);
-        if (!succeeded(c_, cookie)) {
-            // The server will not present this window: write the image from now on.
-            idle_[b] = true;
-            if (xcb_connection_has_error(c_)) return;
-            imageFallback_ = true;
-            gc_ = makeGc(c_, window_);
-            putImageStrips(c_, window_, gc_, bufferPixels(b), width_, height_, depth_, {});
-            return;
-        }
-        // Wait for this presentation's own completion; an earlier one's does not count.
-        while (xcb_generic_event_t* event = xcb_wait_for_special_event(c_, special_)) {
-            const bool done = take(*event) == serial;
-            std::free(event);
-            if (done) return;
-        }
+        if (awaitCompletion(serial, cookie) != Completion::refused) return;
+        // The server will not present this window: write the image from now on.
+        idle_[b] = true;
+        if (xcb_connection_has_error(c_)) return;
+        imageFallback_ = true;
+        gc_ = makeGc(c_, window_);
+        putImageStrips(c_, window_, gc_, bufferPixels(b), width_, height_, depth_, {});
     }
 
     PresentationPath path() const override
@@ -311,6 +309,44 @@ private:
     std::uint32_t* bufferPixels(int b) const
     {
         return reinterpret_cast<std::uint32_t*>(static_cast<char*>(memory_) + std::size_t(b) * frameBytes_);
+    }
+
+    enum class Completion { completed, refused, lost };
+
+    // Waits for this presentation's own completion; an earlier one's does not count. A refused request
+    // never completes, and its error is all the server sends about it: the server is asked whether it
+    // refused the request only when the completion is slow to come, so that a frame costs no round
+    // trip of its own.
+    Completion awaitCompletion(std::uint32_t serial, xcb_void_cookie_t cookie)
+    {
+        if (xcb_flush(c_) <= 0) return Completion::lost;
+        bool accepted = false;  // the server has carried the request out
+        for (;;) {
+            // Reads what the server has sent when nothing is queued yet.
+            while (xcb_generic_event_t* event = xcb_poll_for_special_event(c_, special_)) {
+                const bool done = take(*event) == serial;
+                std::free(event);
+                if (!done) continue;
+                if (!accepted) xcb_discard_reply(c_, cookie.sequence);
+                return Completion::completed;
+            }
+            if (xcb_connection_has_error(c_)) return Completion::lost;
+            if (accepted) {
+                xcb_generic_event_t* event = xcb_wait_for_special_event(c_, special_);
+                if (!event) return Completion::lost;
+                const bool done = take(*event) == serial;
+                std::free(event);
+                if (done) return Completion::completed;
+                continue;
+            }
+            pollfd socket{xcb_get_file_descriptor(c_), POLLIN, 0};
+            const int ready = poll(&socket, 1, REFUSAL_CHECK_MS);
+            if (ready > 0 || (ready < 0 && errno == EINTR)) continue;
+            xcb_generic_error_t* error = xcb_request_check(c_, cookie);
+            std::free(error);
+            if (error) return Completion::refused;
+            accepted = true;
+        }
     }
 
     // Notes a Present event; the serial of a completed pixmap presentation, else 0.
