@@ -4,6 +4,7 @@
 #include <wayland-client.h>
 
 #include <cerrno>
+#include <utility>
 
 namespace pp::wayland {
 
@@ -39,6 +40,7 @@ MainLoopTurns::Events WaylandMainLoop::deliverEvents(EventHandler& handler)
 
 bool WaylandMainLoop::wait(EventHandler&)
 {
+    for (auto& work : std::exchange(idleWork_, {})) work();
     // Wait for the compositor, a hand-over or a source; events read meanwhile are dispatched at the
     // next turn. Requests the socket could not take yet are sent as soon as it can.
     if (wl_display_prepare_read(display_) != 0) return true;

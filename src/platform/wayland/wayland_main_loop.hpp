@@ -32,6 +32,9 @@ public:
     // Polls `fd` too and calls `ready` on the main thread when it is readable. Main thread, before run().
     void addSource(int fd, std::function<void()> ready);
 
+    // Runs `work` once, the next time the loop has nothing to do but wait. Main thread.
+    void whenIdle(std::function<void()> work) { idleWork_.push_back(std::move(work)); }
+
 private:
     struct Source {
         int fd;
@@ -47,6 +50,7 @@ private:
 
     std::vector<Source> sources_;
     std::vector<pollfd> fds_;  // what wait() polls
+    std::vector<std::function<void()>> idleWork_;
 };
 
 }  // namespace pp::wayland

@@ -114,10 +114,17 @@ void WaylandWindow::present(std::span<const PixelRect> changed)
 {
     PP_MAIN_THREAD_ONLY(loop_);
     presentFrame(changed);
-    // Once the first frame is shown the threads go on to the second buffer: before, they would take the
-    // processor from the frame's drawing and from the compositor.
-    for (auto& p : pools_) {
-        if (p->drawnInto) p->firstFrameShown();
+    // Once a pool's first frame is shown and answered (the loop has nothing left to do), its threads go
+    // on to the second buffer: before, they would take the processor from the frame's drawing, from the
+    // compositor and from the reply.
+    if (!secondBuffersDue_) {
+        secondBuffersDue_ = true;
+        loop_.whenIdle([this] {
+            secondBuffersDue_ = false;
+            for (auto& p : pools_) {
+                if (p->drawnInto) p->firstFrameShown();
+            }
+        });
     }
     // A configure the frame did not answer (it came once the frame was shown) is answered by the next.
     framing_ = false;

@@ -171,6 +171,7 @@ private:
     double frameDoneWall_ = 0;           // the same moment on the wall clock
     bool reporting_ = false;             // the compositor has reported a presentation for the surface
     bool silent_ = false;                // before any report, a frame's report did not come: none will
+    bool secondBuffersDue_ = false;      // the pools' second buffers are to be made ready once the loop idles
     double statedAt_ = 0;                // the last presented frame's moment on the presentation clock
     double statedRefresh_ = 0;           // its refresh period as the report gave it, seconds (0: not told)
     std::unique_ptr<session::ShellOverview> overview_;  // gnome-shell's overview, where there is one
