@@ -89,7 +89,7 @@ nlohmann::ordered_json processorTimeRow(test::ChildProcess& presenter, pid_t pre
             {"bare_box_us_per_frame", theirs.own},
             {"bare_box_server_us_per_frame", theirs.server},
             {"bare_box_total_us_per_frame", theirs.total()},
-            {"ratio", theirs.total() > 0 ? ours.total() / theirs.total() : 0},
+            {"ratio", percentiles(ratios).median},
             {"round_ratios", ratios},
             {"short_batch", shortBatch},
             {"long_batch", longBatch},

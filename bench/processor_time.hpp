@@ -17,7 +17,7 @@
 namespace pp::bench {
 
 // Pairs of batches per row: each pair is a short and a long batch of each side.
-inline constexpr int PROCESSOR_ROUNDS = 3;
+inline constexpr int PROCESSOR_ROUNDS = 5;
 
 // User plus system time in clock ticks from the text of /proc/PID/stat; none when it does not parse.
 std::optional<long long> statProcessorTicks(const std::string& stat);
@@ -46,8 +46,9 @@ std::optional<std::vector<double>> processorSecondsOver(const std::vector<pid_t>
 
 // Processor time per "rgb" of the presenter and its X server beside the bare box client's per frame
 // and its X server's, each the difference of a long batch and a short one over `rounds` rounds, in
-// microseconds, with the ratio (presenter + server) / (bare client + server); an "error" member when a
-// side fails.
+// microseconds (the means over the rounds), with the median over the rounds of each round's ratio
+// (presenter + server) / (bare client + server), so that a round disturbed by the machine's load does
+// not move it; an "error" member when a side fails.
 nlohmann::ordered_json processorTimeRow(test::ChildProcess& presenter, pid_t presenterServer, BareBoxClient& bare,
                                         pid_t bareServer, int shortBatch, int longBatch, int rounds);
 

@@ -109,11 +109,25 @@ void FrameCompositor::makeLines(const FrameBuffer& target, std::span<const Pixel
     }
     for (Fill& fill : fills_) {
         const int rows = fill.tiled ? TILE_SIDE : 1;
+        const std::size_t values = fill.tiled ? TILE_PIXELS : 1;
+        // Lines made for the same pixels, frame width and columns stay as they are: from one colour to
+        // the next, only the patch's change.
+        const bool kept = fill.linesRows == rows && fill.linesWidth == target.width && fill.linesFrom <= lo &&
+                          fill.linesTo >= hi &&
+                          std::memcmp(fill.linePixels.data(), fill.pixels.data(), values * sizeof(std::uint32_t)) == 0;
+        if (kept) continue;
         fill.lines.resize(static_cast<std::size_t>(rows) * target.width);
         for (int row = 0; row < rows; ++row) {
             std::uint32_t* line = fill.lines.data() + static_cast<std::size_t>(row) * target.width;
-            for (int x = lo; x < hi; ++x) line[x] = fill.pixels[fill.tiled ? row * TILE_SIDE + x % TILE_SIDE : 0];
+            const std::uint32_t* tileRow = fill.pixels.data() + (fill.tiled ? row * TILE_SIDE : 0);
+            const int column = fill.tiled ? TILE_SIDE - 1 : 0;
+            for (int x = lo; x < hi; ++x) line[x] = tileRow[x & column];
         }
+        std::copy_n(fill.pixels.begin(), values, fill.linePixels.begin());
+        fill.linesRows = rows;
+        fill.linesWidth = target.width;
+        fill.linesFrom = lo;
+        fill.linesTo = hi;
     }
 }
 
@@ -197,8 +211,9 @@ void FrameCompositor::makeBlends(Fill& fill, PixelFormat format, int surfaceBits
     fill.channelLevels.clear();
     fill.blendTables.resize(fill.tiled ? TILE_PIXELS : 1);
     auto channelOf = [](const Rgb16& p, int channel) { return channel == 0 ? p.r : channel == 1 ? p.g : p.b; };
+    // A table's key: its channel above its level.
     auto table = [&](int channel, std::uint16_t level) {
-        const std::array<std::uint16_t, 2> key{static_cast<std::uint16_t>(channel), level};
+        const std::uint32_t key = static_cast<std::uint32_t>(channel) << 16 | level;
         const auto found = std::find(fill.channelLevels.begin(), fill.channelLevels.end(), key);
         if (found != fill.channelLevels.end()) return static_cast<std::uint16_t>(found - fill.channelLevels.begin());
         std::array<std::uint32_t, 256>& bits = fill.channelBlends.emplace_back();

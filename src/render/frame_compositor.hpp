@@ -48,12 +48,15 @@ private:
         std::array<std::uint32_t, TILE_PIXELS> pixels;
         std::vector<std::uint32_t> lines;  // the screen pixels of each tile row (or the one flat fill) by
                                            // frame column, for copying
+        // What the lines were made of: the pixels, the rows, the frame's width and the columns made.
+        std::array<std::uint32_t, TILE_PIXELS> linePixels;
+        int linesRows = 0, linesWidth = 0, linesFrom = 0, linesTo = 0;
         // The fill blended over the surround alone, made on its first use in a frame: for each channel
         // level of the fill, that channel's bits of the screen pixel by coverage; and for each tile pixel
         // (or the one value), the tables of its red, green and blue levels.
         bool blendsMade = false;
         std::vector<std::array<std::uint32_t, 256>> channelBlends;
-        std::vector<std::array<std::uint16_t, 2>> channelLevels;  // what each table is for: channel, level
+        std::vector<std::uint32_t> channelLevels;  // what each table is for: its channel above its level
         std::vector<std::array<std::uint16_t, 3>> blendTables;
     };
     // A layer that reaches the row being composed, and where its spans stand.
