@@ -156,9 +156,11 @@ void FrameCompositor::blendStretch(const FrameBuffer& target, int surfaceBits, i
     Cursor* alone = nullptr;
     int reaching = 0;
     for (Cursor& c : cursors_) {
-        const CoverageSpan& span = c.spans[std::min(c.next, c.spans.size() - 1)];
-        c.coverage = c.here && !span.full ? c.mask->coverage(span) : nullptr;
-        if (c.here && ++reaching == 1) alone = &c;
+        c.coverage = nullptr;
+        if (!c.here) continue;
+        const CoverageSpan& span = c.spans[c.next];
+        if (!span.full) c.coverage = c.mask->coverage(span);
+        if (++reaching == 1) alone = &c;
     }
     // Where one layer alone reaches the stretch, as along most of the patch's edge, a pixel is three
     // table entries: the blend of each channel is a function of its coverage alone. That layer's span
