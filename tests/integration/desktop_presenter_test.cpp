@@ -105,12 +105,13 @@ void expectPaintedAsStated(ControllerSession& session, bool reports)
     }
 }
 
-// Whether `seen` is `wanted` but for one level in some channel. Once, under load, mutter 51's screen cast
-// read a patch so, never as the colour before: such a reading is taken again, and must then be exact.
-bool oneLevelOff(const Rgb& seen, const Rgb& wanted)
+// Whether `seen` is `wanted` but for a level or two in some channel. Under load, mutter's screen cast
+// now and then reads a patch so (199 or 198 for 200, one channel), never as the colour before: such a
+// reading is taken again, and must then be exact, so that a frame drawn wrong still fails.
+bool offByALevelOrTwo(const Rgb& seen, const Rgb& wanted)
 {
-    return seen != wanted && std::abs(seen.r - wanted.r) <= 1 && std::abs(seen.g - wanted.g) <= 1 &&
-           std::abs(seen.b - wanted.b) <= 1;
+    return seen != wanted && std::abs(seen.r - wanted.r) <= 2 && std::abs(seen.g - wanted.g) <= 2 &&
+           std::abs(seen.b - wanted.b) <= 2;
 }
 
 class OnDesktop : public ::testing::TestWithParam<DesktopChoice> {};
@@ -129,7 +130,7 @@ TEST_P(OnDesktop, EveryPatchReachesTheScreenAsAskedAndPaintedIsTheCompositorsWor
     paintedWithinItsSpan(*session, "rgb 200 100 50");
     Screenshot shot = desktop->screenshot();
     const Rgb patch{200, 100, 50};
-    if (oneLevelOff(shot.at(W / 2, H / 2), patch)) shot = desktop->screenshot();
+    if (offByALevelOrTwo(shot.at(W / 2, H / 2), patch)) shot = desktop->screenshot();
     EXPECT_EQ(shot.at(W / 2, H / 2), patch) << desktop->log();
     EXPECT_EQ(shot.at(4, 4), (Rgb{20, 40, 60}));
     EXPECT_EQ(shot.at(W - 5, H - 5), (Rgb{20, 40, 60}));
@@ -146,7 +147,7 @@ TEST_P(OnDesktop, EveryPatchReachesTheScreenAsAskedAndPaintedIsTheCompositorsWor
     ASSERT_TRUE(startsWith(session->ask("mode deep"), "mode deep window_bits 16 screen_bits 8 "));
     paintedWithinItsSpan(*session, "rgb 12 240 128");
     Rgb deep = desktop->screenshot().at(W / 2, H / 2);
-    if (oneLevelOff(deep, Rgb{12, 240, 128})) deep = desktop->screenshot().at(W / 2, H / 2);
+    if (offByALevelOrTwo(deep, Rgb{12, 240, 128})) deep = desktop->screenshot().at(W / 2, H / 2);
     EXPECT_EQ(deep, (Rgb{12, 240, 128}));
 
     // KWin 6.7 nested in another compositor (the one whose screen is read) reports no presentations; the
