@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -115,6 +116,11 @@ KmsGuestResult KmsGuest::runScript(const std::string& script, std::chrono::secon
     const std::string folder = makeFolder("pp-kms");
     if (!kernelArguments.empty()) writeFile(folder + "/kernel-arguments", kernelArguments);
     std::string text;
+    // A sanitized build's options (its suppressions above all) hold in the guest too.
+    for (const char* name : {"TSAN_OPTIONS", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+        const char* value = std::getenv(name);
+        if (value && !env.count(name)) text += "export " + std::string(name) + "=" + shellQuoted(value) + "\n";
+    }
     for (const auto& [name, value] : env) text += "export " + name + "=" + shellQuoted(value) + "\n";
     writeFile(folder + "/run.sh", text + "cd " + shellQuoted(folder) + "\n" + script);
 
