@@ -219,7 +219,8 @@ void Desktop::launch()
 }
 
 // Polls until the socket answers with the output at the requested mode, then waits on the session bus
-// for the service the read-back uses; throws with the log when the desktop ends or the time runs out.
+// for the service the read-back uses, and on gnome-shell for its start to open the overview; throws with
+// the log when the desktop ends or the time runs out.
 void Desktop::waitUntilReady(const DesktopOptions& options)
 {
     const auto deadline = std::chrono::steady_clock::now() + READY_TIME;
@@ -251,6 +252,15 @@ void Desktop::waitUntilReady(const DesktopOptions& options)
     int status = 0;
     run({"gdbus", "wait", "--session", "--timeout", std::to_string(std::max<long>(1, left.count())), service}, &status);
     if (status != 0) throw std::runtime_error(std::string("the desktop did not offer ") + service + ":\n" + log());
+    if (kind_ != DesktopKind::gnomeShell) return;
+    // gnome-shell ends its start by opening the overview, a moment after it offers its services: a
+    // presenter started in that moment would find it closed and then see it open. Ready is once it has.
+    while (!overviewActive()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            throw std::runtime_error("gnome-shell's start did not open the overview:\n" + log());
+        }
+        std::this_thread::sleep_for(50ms);
+    }
 }
 
 std::map<std::string, std::string> Desktop::env() const
