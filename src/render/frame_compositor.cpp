@@ -142,7 +142,7 @@ void FrameCompositor::startRow(const FrameBuffer& target, std::span<const Covera
         if (!reaches(layers[i], y, target.width) || mask->x >= right || mask->x + mask->width <= left) continue;
         const std::span<const CoverageSpan> spans = mask->spans(y);
         if (spans.empty()) continue;
-        const Fill& fill = fills_[i];
+        Fill& fill = fills_[i];
         cursors_.push_back({spans, 0, false, mask, nullptr, fill.samples.data() + (fill.tiled ? tileStart : 0),
                             fill.tiled ? TILE_SIDE - 1 : 0, &fill});
     }
@@ -166,7 +166,7 @@ void FrameCompositor::blendStretch(const FrameBuffer& target, int surfaceBits, i
     // table entries: the blend of each channel is a function of its coverage alone. That layer's span
     // is the partly covered one that made this stretch a blend.
     if (reaching == 1) {
-        Fill& fill = fills_[static_cast<std::size_t>(alone->fill - fills_.data())];
+        Fill& fill = *alone->fill;
         if (!fill.blendsMade) makeBlends(fill, target.format, surfaceBits);
         const auto* tables = fill.blendTables.data() + (alone->samples - fill.samples.data());
         const auto& blends = fill.channelBlends;
@@ -206,7 +206,7 @@ void FrameCompositor::blendStretch(const FrameBuffer& target, int surfaceBits, i
 // Makes `fill`'s blend tables over the surround: one for each channel level the fill holds. Blending a
 // channel and writing it do not depend on the other channels, so a pixel's value is its channels' parts
 // ORed together, each part the screen pixel of that channel alone.
-void FrameCompositor::makeBlends(Fill& fill, PixelFormat format, int surfaceBits) const
+void FrameCompositor::makeBlends(Fill& fill, PixelFormat format, int surfaceBits)
 {
     const Rgb16 surround = fills_.back().samples[0];
     fill.channelBlends.clear();

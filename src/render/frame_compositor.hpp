@@ -69,7 +69,7 @@ private:
                                                  // column; null where the span covers fully
         const Rgb16* samples = nullptr;          // the fill on this row, by column modulo the tile side
         int column = 0;                          // ANDed with a column to index `samples`: 0 for a flat fill
-        const Fill* fill = nullptr;
+        Fill* fill = nullptr;
     };
 
     void composeArea(const FrameBuffer& target, std::span<const CoverageLayer> layers, int surfaceBits,
@@ -77,7 +77,7 @@ private:
     void makeLines(const FrameBuffer& target, std::span<const PixelRect> areas);
     void startRow(const FrameBuffer& target, std::span<const CoverageLayer> layers, int y, int left, int right);
     void blendStretch(const FrameBuffer& target, int surfaceBits, int from, int to, std::uint32_t* out);
-    void makeBlends(Fill& fill, PixelFormat format, int surfaceBits) const;
+    void makeBlends(Fill& fill, PixelFormat format, int surfaceBits);
 
     std::vector<Fill> fills_;      // one for each layer, and the surround's last
     std::vector<Cursor> cursors_;  // the layers that reach the row, in order
